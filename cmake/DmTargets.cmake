@@ -1,0 +1,47 @@
+# Warnings are errors in the project's own code.
+function(dm_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# dm_add_library(name SOURCES ... LIBS ...): one static library per folder under src/.
+function(dm_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  dm_warnings(${name})
+endfunction()
+
+# Environment every test runs with: the offscreen Qt platform and the project-local ODBC driver
+# registry that scripts/dbenv.sh writes.
+set(DM_TEST_ENVIRONMENT
+  "QT_QPA_PLATFORM=offscreen"
+  "ODBCSYSINI=${PROJECT_SOURCE_DIR}/.dbenv/odbc"
+  "DM_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+  "DM_BINARY_DIR=${CMAKE_BINARY_DIR}"
+  "ASAN_OPTIONS=detect_leaks=0:abort_on_error=0"
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+
+# dm_add_test(name SOURCES ... LIBS ... [QT_MAIN] [LABELS ...] [TIMEOUT s]): one GoogleTest
+# executable per test file, registered with CTest case by case. QT_MAIN gives the executable a
+# main() that creates a QApplication on the offscreen platform, for tests that need widgets or an
+# event loop.
+function(dm_add_test name)
+  cmake_parse_arguments(ARG "QT_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  if(ARG_QT_MAIN)
+    set(main_lib dm_qt_test_main)
+  else()
+    set(main_lib GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} dm_test_support ${main_lib} GTest::gtest GTest::gmock)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  dm_warnings(${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "${DM_TEST_ENVIRONMENT}" LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+endfunction()
