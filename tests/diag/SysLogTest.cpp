@@ -1,0 +1,143 @@
+#include "diag/SysLog.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "platform/FileSystem.h"
+#include "support/TempDir.h"
+
+namespace {
+
+class FixedClock : public platform::IClock {
+ public:
+  explicit FixedClock(platform::LocalDateTime t) : now_(t) {}
+  platform::LocalDateTime Now() const override {
+    std::lock_guard lock(m_);
+    return now_;
+  }
+  void Set(platform::LocalDateTime t) {
+    std::lock_guard lock(m_);
+    now_ = t;
+  }
+
+ private:
+  mutable std::mutex m_;
+  platform::LocalDateTime now_;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::unique_ptr<diag::TSysLogModel> Entry(std::uint8_t level, std::string text, platform::LocalDateTime t) {
+  auto e = std::make_unique<diag::TSysLogModel>();
+  e->level = level;
+  e->text = std::move(text);
+  e->time = t;
+  return e;
+}
+
+class SysLogTest : public ::testing::Test {
+ protected:
+  SysLogTest() { platform::SetClock(&clock); }
+  ~SysLogTest() override { platform::SetClock(nullptr); }
+  std::string Dir() const { return tmp.path() + "/Log/"; }
+
+  testsupport::TempDir tmp;
+  const platform::LocalDateTime june15{2013, 6, 15, 10, 20, 30};
+  FixedClock clock{june15};
+};
+
+TEST_F(SysLogTest, EntriesOfOneDayAndLevelShareOneFileInQueueOrder) {
+  diag::TSysLogOperate writer(Dir());
+  writer.Enqueue(Entry(1, "first", june15));
+  writer.Enqueue(Entry(1, "second: with 'quotes'\nand a line break", june15));
+  writer.Enqueue(Entry(1, "", june15));
+  writer.Stop();
+  EXPECT_EQ(ReadAll(Dir() + "SysLog_2013-06-15_错误.log"),
+            "时间=2013-06-15 10:20:30; 内容=first\r\n"
+            "时间=2013-06-15 10:20:30; 内容=second: with 'quotes'\nand a line break\r\n"
+            "时间=2013-06-15 10:20:30; 内容=\r\n");
+}
+
+TEST_F(SysLogTest, EachLevelHasItsOwnFile) {
+  diag::TSysLogOperate writer(Dir());
+  for (std::uint8_t level : {0, 1, 2, 3}) writer.Enqueue(Entry(level, "level " + std::to_string(level), june15));
+  writer.Stop();
+  const std::pair<const char*, const char*> expected[] = {
+      {"SQL", "level 0"}, {"错误", "level 1"}, {"警告", "level 2"}, {"信息", "level 3"}};
+  for (const auto& [name, text] : expected) {
+    EXPECT_EQ(ReadAll(Dir() + "SysLog_2013-06-15_" + name + ".log"),
+              std::string("时间=2013-06-15 10:20:30; 内容=") + text + "\r\n")
+        << name;
+  }
+}
+
+TEST_F(SysLogTest, FileIsNamedByTheDayOfWritingLineKeepsTheEntryTime) {
+  clock.Set({2013, 6, 16, 0, 0, 1});
+  diag::TSysLogOperate writer(Dir());
+  writer.Enqueue(Entry(1, "late", {2013, 6, 15, 23, 59, 59}));
+  writer.Stop();
+  EXPECT_EQ(ReadAll(Dir() + "SysLog_2013-06-16_错误.log"), "时间=2013-06-15 23:59:59; 内容=late\r\n");
+}
+
+TEST_F(SysLogTest, StopWritesEveryEntryQueuedBeforeIt) {
+  diag::TSysLogOperate writer(Dir());
+  constexpr int kCount = 2000;
+  for (int i = 0; i < kCount; ++i) writer.Enqueue(Entry(1, "entry " + std::to_string(i), june15));
+  writer.Stop();
+  const std::string content = ReadAll(Dir() + "SysLog_2013-06-15_错误.log");
+  int lines = 0;
+  for (size_t pos = 0; (pos = content.find("\r\n", pos)) != std::string::npos; pos += 2) ++lines;
+  EXPECT_EQ(lines, kCount);
+  EXPECT_NE(content.find("内容=entry 1999\r\n"), std::string::npos);
+}
+
+TEST_F(SysLogTest, UnwritableFileLosesOnlyThatEntry) {
+  // A directory standing where the error file of the day belongs makes its open fail.
+  std::filesystem::create_directories(Dir() + "SysLog_2013-06-15_错误.log");
+  diag::TSysLogOperate writer(Dir());
+  writer.Enqueue(Entry(1, "lost", june15));
+  writer.Enqueue(Entry(2, "kept", june15));
+  writer.Stop();
+  EXPECT_EQ(ReadAll(Dir() + "SysLog_2013-06-15_警告.log"), "时间=2013-06-15 10:20:30; 内容=kept\r\n");
+  EXPECT_TRUE(writer.LinesForLevel(1).empty());
+
+  std::filesystem::remove(Dir() + "SysLog_2013-06-15_错误.log");
+  diag::TSysLogOperate again(Dir());
+  again.Enqueue(Entry(1, "after", june15));
+  again.Stop();
+  EXPECT_EQ(ReadAll(Dir() + "SysLog_2013-06-15_错误.log"), "时间=2013-06-15 10:20:30; 内容=after\r\n");
+}
+
+TEST_F(SysLogTest, WriteSysLogCreatesTheLogBesideTheExecutable) {
+  const std::string logDir = platform::ExecutableDirectory() + "Log/";
+  const std::string file = logDir + "SysLog_2013-06-15_错误.log";
+  std::filesystem::remove(file);
+  EXPECT_NE(diag::WriteSysLog(1, "connection refused"), 0);
+  diag::StopSysLog();
+  EXPECT_EQ(ReadAll(file), "时间=2013-06-15 10:20:30; 内容=connection refused\r\n");
+
+  diag::WriteSysLog(1, "again");  // a new writer after the stop
+  diag::StopSysLog();
+  EXPECT_EQ(ReadAll(file), "时间=2013-06-15 10:20:30; 内容=connection refused\r\n"
+                           "时间=2013-06-15 10:20:30; 内容=again\r\n");
+  std::filesystem::remove(file);
+}
+
+TEST(SysLogLevelTest, NamesOfTheFourLevels) {
+  EXPECT_STREQ(diag::LevelName(0), "SQL");
+  EXPECT_STREQ(diag::LevelName(1), "错误");
+  EXPECT_STREQ(diag::LevelName(2), "警告");
+  EXPECT_STREQ(diag::LevelName(3), "信息");
+  EXPECT_STREQ(diag::LevelName(4), "");
+}
+
+}  // namespace
