@@ -1,0 +1,120 @@
+#include "migration/DbConnection.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include "migration/DbError.h"
+#include "migration/OdbcHandle.h"
+#include "migration/OdbcText.h"
+
+namespace migration {
+
+struct TDbConnection::Impl {
+  std::string connectionString;
+  OdbcHandle env;
+  OdbcHandle dbc;
+  bool connected = false;
+  bool inTransaction = false;
+
+  void SetAutoCommit(bool on) {
+    OdbcCheck(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                                 SQL_IS_UINTEGER),
+              OdbcHandle::kDbc, dbc.get(), "SQLSetConnectAttr(SQL_ATTR_AUTOCOMMIT)");
+  }
+
+  void EndTransaction(SQLSMALLINT completion) {
+    if (!connected) throw EDatabaseError("Connection is closed: no transaction to end");
+    if (!inTransaction) throw EDatabaseError("No transaction is active");
+    // The transaction counts as ended whatever the outcome, and autocommit is switched back on so
+    // that a failed commit does not leave later statements inside a dead transaction.
+    inTransaction = false;
+    SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc.get(), completion);
+    try {
+      OdbcCheck(rc, OdbcHandle::kDbc, dbc.get(), completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)");
+    } catch (...) {
+      try { SetAutoCommit(true); } catch (...) {}
+      throw;
+    }
+    SetAutoCommit(true);
+  }
+
+  void Close() noexcept {
+    if (dbc) {
+      if (connected) {
+        if (inTransaction) SQLEndTran(SQL_HANDLE_DBC, dbc.get(), SQL_ROLLBACK);
+        SQLDisconnect(dbc.get());
+      }
+      dbc.reset();
+    }
+    connected = false;
+    inTransaction = false;
+  }
+};
+
+TDbConnection::TDbConnection() : impl_(std::make_unique<Impl>()) {}
+
+TDbConnection::~TDbConnection() { impl_->Close(); }
+
+void TDbConnection::SetConnectionString(const std::string& utf8) { impl_->connectionString = utf8; }
+
+const std::string& TDbConnection::ConnectionString() const { return impl_->connectionString; }
+
+bool TDbConnection::Connected() const { return impl_->connected; }
+
+void TDbConnection::SetConnected(bool connected) {
+  Impl& d = *impl_;
+  if (!connected) {
+    d.Close();
+    return;
+  }
+  if (d.connected) return;
+
+  if (!d.env) {
+    OdbcHandle env(OdbcHandle::kEnv, nullptr);
+    OdbcCheck(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+              OdbcHandle::kEnv, env.get(), "SQLSetEnvAttr(SQL_ATTR_ODBC_VERSION)");
+    d.env = std::move(env);
+  }
+  OdbcHandle dbc(OdbcHandle::kDbc, d.env.get());
+  OdbcCheck(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                               reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(ConnectionTimeout > 0 ? ConnectionTimeout : 0)),
+                               SQL_IS_UINTEGER),
+            OdbcHandle::kDbc, dbc.get(), "SQLSetConnectAttr(SQL_ATTR_LOGIN_TIMEOUT)");
+
+  std::u16string wide;
+  try {
+    wide = Utf8ToUtf16(d.connectionString);
+  } catch (const std::exception&) {
+    throw EDatabaseError("The connection string is not valid UTF-8 text");
+  }
+  SQLSMALLINT outLength = 0;
+  SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
+                                   static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, &outLength,
+                                   SQL_DRIVER_NOPROMPT);
+  OdbcCheck(rc, OdbcHandle::kDbc, dbc.get(), "SQLDriverConnect");
+  d.dbc = std::move(dbc);
+  d.connected = true;
+  d.inTransaction = false;
+}
+
+void TDbConnection::BeginTrans() {
+  Impl& d = *impl_;
+  if (!d.connected) throw EDatabaseError("Connection is closed: cannot begin a transaction");
+  if (d.inTransaction) throw EDatabaseError("A transaction is already active");
+  d.SetAutoCommit(false);
+  d.inTransaction = true;
+}
+
+void TDbConnection::CommitTrans() { impl_->EndTransaction(SQL_COMMIT); }
+
+void TDbConnection::RollbackTrans() { impl_->EndTransaction(SQL_ROLLBACK); }
+
+bool TDbConnection::InTransaction() const { return impl_->inTransaction; }
+
+void* TDbConnection::NativeHandle() const {
+  if (!impl_->connected) throw EDatabaseError("Operation is not allowed when the connection is closed");
+  return impl_->dbc.get();
+}
+
+}  // namespace migration

@@ -1,0 +1,31 @@
+#pragma once
+// Small text rules shared by the backup, the restore and the record import.
+
+#include <string>
+#include <string_view>
+
+namespace migration {
+
+// Removes leading and trailing blanks and control characters (every byte up to ' ').
+std::string TrimText(std::string_view text);
+
+// Equality ignoring the case of ASCII letters.
+bool SameTextAscii(std::string_view a, std::string_view b);
+
+// The folder part of a path, up to and including its last separator; empty without one.
+std::string FolderPart(std::string_view path);
+
+// The extension of a file name: from its last '.' to the end, empty without a '.'.
+std::string ExtensionOf(std::string_view name);
+
+// The text enclosed in single quotes, every single quote inside it doubled.
+std::string QuotedText(std::string_view text);
+
+// True for a plain SQL identifier (ASCII letters, digits, '_' and '$', not starting with a digit)
+// or several of them joined by '.'. Only such names are put into generated statements.
+bool IsPlainIdentifier(std::string_view name);
+
+// True for an optional '-' followed by one or more decimal digits.
+bool IsIntegerLiteral(std::string_view text);
+
+}  // namespace migration

@@ -1,0 +1,183 @@
+#include "migration/RecordImport.h"
+
+#include <exception>
+#include <vector>
+
+#include "diag/Trace.h"
+#include "migration/DbConnection.h"
+#include "migration/DbQuery.h"
+#include "migration/EventThrottle.h"
+#include "migration/FieldType.h"
+#include "migration/MigrationHost.h"
+#include "migration/MigrationText.h"
+#include "migration/ProgressView.h"
+
+namespace migration {
+namespace {
+
+bool IsTextType(TFieldType type) {
+  switch (type) {
+    case TFieldType::ftString:
+    case TFieldType::ftFixedChar:
+    case TFieldType::ftWideString:
+    case TFieldType::ftFixedWideChar:
+    case TFieldType::ftMemo:
+    case TFieldType::ftWideMemo:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Collects the generated statements of one file and sends them to the database several at a
+// time, joined into one command. A failing statement fails the whole command, and with it the
+// file's transaction.
+class TInsertBatch {
+ public:
+  explicit TInsertBatch(IMigrationHost& host) : host_(host) {}
+
+  void Add(const std::string& statement) {
+    if (!text_.empty()) text_.append(";\r\n");
+    text_.append(statement);
+    if (++rows_ >= kInsertBatchRows || text_.size() >= kInsertBatchBytes) Send();
+  }
+
+  void Send() {
+    if (rows_ == 0) return;
+    TDbQuery& qryExecute = host_.qryExecute();
+    qryExecute.SetConnection(&host_.conADOConParty());
+    qryExecute.ParamCheck = false;
+    qryExecute.Close();
+    qryExecute.SQL().clear();
+    qryExecute.SQL().push_back(text_);
+    text_.clear();
+    rows_ = 0;
+    qryExecute.ExecSQL();
+  }
+
+ private:
+  IMigrationHost& host_;
+  std::string text_;
+  int rows_ = 0;
+};
+
+void RollbackQuietly(TDbConnection& connection) {
+  // The exception that ended the import is the one that counts; a failing rollback (a lost
+  // connection) must not replace it.
+  try {
+    if (connection.InTransaction()) connection.RollbackTrans();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+std::string TableNameFromFile(std::string_view fileName) {
+  const size_t dot = fileName.rfind('.');
+  return std::string(dot == std::string_view::npos ? fileName : fileName.substr(0, dot));
+}
+
+std::string TargetColumnName(std::string_view table, std::string_view column) {
+  if (SameTextAscii(table, "B01REPORT") && SameTextAscii(column, "B0191")) return "DURATIONID";
+  if (SameTextAscii(table, "T_RPT_DURATION") && SameTextAscii(column, "DURATIONID")) return "ID";
+  return std::string(column);
+}
+
+std::string ValueText(TDbQuery& query, int i, bool& included) {
+  const TFieldType type = query.DataType(i);
+  included = type != TFieldType::ftBlob;
+  if (!included) return {};
+  if (IsTextType(type)) return QuotedText(query.AsString(i));
+  // Only the text columns carry a NULL over as the empty string, which the version 4.0 data
+  // expects; an empty string cannot be stored in a number or a date.
+  if (query.IsNull(i)) return "Null";
+  std::string text = query.AsString(i);
+  if (type == TFieldType::ftInteger) {
+    if (text.empty()) return "Null";
+    // A value that is not a number is still sent as a literal, never as SQL.
+    return IsIntegerLiteral(text) ? text : QuotedText(text);
+  }
+  if (type == TFieldType::ftBytes) return "to_timestamp(" + QuotedText(text) + ")";
+  return QuotedText(text);
+}
+
+void Restore(IMigrationHost& host, const std::string& fileName) {
+  TDbConnection& connection = host.conADOConParty();
+  try {
+    connection.BeginTrans();
+    diag::TraceEnter("Restore");
+
+    const std::string table = TableNameFromFile(fileName);
+    if (!IsPlainIdentifier(table)) {
+      throw EUnsafeName("The TableFile " + fileName + " names no plain table: \"" + table + "\"");
+    }
+
+    TDbQuery& qry1 = host.qry1();
+    qry1.SetConnection(&connection);
+    qry1.Close();
+    const std::string filePath =
+        FolderPart(host.ArchivePathText()) + "qimzorstatistics/" + fileName;
+    qry1.LoadFromFile(filePath);
+    diag::TraceLine(filePath);
+
+    IProgressView& progress = *host.ProgressWindow();
+    progress.SetInfoText("正在还原表" + table + "，请稍候..");
+
+    if (!qry1.Active()) qry1.Open();
+    if (!qry1.IsEmpty()) {
+      progress.SetDetailProgress("正在导入表" + table + "中的记录", qry1.RecordCount(), 0, 1);
+
+      // The column names are checked once, before any statement is built from them.
+      const int fieldCount = qry1.FieldCount();
+      std::vector<std::string> columns(static_cast<size_t>(fieldCount));
+      for (int i = 0; i < fieldCount; ++i) {
+        columns[static_cast<size_t>(i)] = TargetColumnName(table, qry1.FieldName(i));
+        if (qry1.DataType(i) != TFieldType::ftBlob &&
+            !IsPlainIdentifier(columns[static_cast<size_t>(i)])) {
+          throw EUnsafeName("The TableFile " + fileName + " names no plain column: \"" +
+                            columns[static_cast<size_t>(i)] + "\"");
+        }
+      }
+
+      TEventThrottle events;
+      TInsertBatch batch(host);
+      std::string columnList;
+      std::string valueList;
+      std::string statement;
+      qry1.First();
+      while (!qry1.Eof()) {
+        columnList.clear();
+        valueList.clear();
+        for (int i = 0; i < fieldCount; ++i) {
+          bool included = false;
+          std::string value = ValueText(qry1, i, included);
+          if (included) {
+            columnList.append(columns[static_cast<size_t>(i)]).push_back(',');
+            valueList.append(value).push_back(',');
+          }
+          events.Pump();
+        }
+        if (!columnList.empty()) columnList.pop_back();
+        if (!valueList.empty()) valueList.pop_back();
+        statement = "insert into " + table + " (" + columnList + ") values (" + valueList + ")";
+        diag::TraceLine(statement);
+        batch.Add(statement);
+
+        const int recNo = qry1.RecNo();
+        progress.UpdateDetailProgress(
+            recNo, "正在导入表" + table + "中的第" + std::to_string(recNo) + "条记录...");
+        qry1.Next();
+        events.Pump();
+      }
+      batch.Send();
+    }
+
+    connection.CommitTrans();
+    diag::TraceLeave("Restore");
+  } catch (...) {
+    RollbackQuietly(connection);
+    throw;
+  }
+}
+
+}  // namespace migration

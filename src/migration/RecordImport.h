@@ -1,0 +1,40 @@
+#pragma once
+// The record import: one TableFile of the WorkDirectory inserted into the table named like the
+// file, every saved row as one generated INSERT statement, all in one transaction per file.
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace migration {
+
+class IMigrationHost;
+class TDbQuery;
+
+// Raised for a table or column name that is not a plain identifier: such a name never reaches a
+// generated statement.
+class EUnsafeName : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The table name of a TableFile: the file name without its extension.
+std::string TableNameFromFile(std::string_view fileName);
+
+// The column name used in the INSERT for column `column` of table `table` (two renames).
+std::string TargetColumnName(std::string_view table, std::string_view column);
+
+// The value text of column `i` of the current row of `query`; `included` is set false for a
+// column that is left out of the statement (binary large objects).
+std::string ValueText(TDbQuery& query, int i, bool& included);
+
+// Imports the TableFile `fileName` (a name without path) from the WorkDirectory beside the
+// archive in edtFile. Raises on any failure after rolling the file's transaction back.
+void Restore(IMigrationHost& host, const std::string& fileName);
+
+// Most generated statements sent to the database in one command, and the size at which a batch
+// is sent earlier.
+constexpr int kInsertBatchRows = 100;
+constexpr size_t kInsertBatchBytes = 256 * 1024;
+
+}  // namespace migration
