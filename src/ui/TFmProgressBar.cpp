@@ -81,7 +81,11 @@ void TFmProgressBar::UpdateDetailProgress(int position, const std::string& text)
   pbrDetail->setValue(std::clamp(position, pbrDetail->minimum(), pbrDetail->maximum()));
 }
 
-void TFmProgressBar::SetClientHeight(int height) { resize(width(), height); }
+void TFmProgressBar::SetClientHeight(int height) {
+  resize(width(), height);
+  // A hidden window gets its resize event only when shown; the panel follows at once.
+  Panel1->setGeometry(0, 0, width(), height);
+}
 
 void TFmProgressBar::showEvent(QShowEvent* event) {
   QWidget* owner = parentWidget();
