@@ -1,0 +1,784 @@
+#include "archive/ArchiveReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <unordered_map>
+
+#include "archive/ArchiveErrors.h"
+#include "archive/ByteBuffer.h"
+#include "archive/Crc32.h"
+#include "archive/DosDateTime.h"
+#include "archive/ZipCrypto.h"
+#include "archive/ZipFormat.h"
+#include "archive/ZipInput.h"
+#include "platform/Dialogs.h"
+#include "platform/EventPump.h"
+#include "platform/FileSystem.h"
+
+namespace archive {
+
+using namespace zip;
+
+namespace {
+
+constexpr std::size_t kChunk = 32768;          // compressed data moves in chunks of this size
+constexpr std::size_t kWorkBuffer = 32769;     // input and output work buffers of a pass
+constexpr std::size_t kRebuildStep = 10240;    // events are handled this often in a rebuild scan
+constexpr std::uint64_t kExeSkip = 14000;      // self-extracting archives: the stub is skipped
+
+// Sets a flag for its lifetime and restores the previous value on every way out.
+class FlagGuard {
+ public:
+  FlagGuard(bool& flag, bool value) : flag_(flag), previous_(flag) { flag_ = value; }
+  ~FlagGuard() { flag_ = previous_; }
+  FlagGuard(const FlagGuard&) = delete;
+  FlagGuard& operator=(const FlagGuard&) = delete;
+
+ private:
+  bool& flag_;
+  bool previous_;
+};
+
+std::uint32_t Load32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() && EqualNoCase(s.substr(s.size() - suffix.size()), suffix);
+}
+
+// Takes the Zip64 values of an extra field: a block with tag 1 gives, in order, the uncompressed
+// size, the compressed size, the local header offset and the disk number, each only when its
+// header field holds the all-ones marker. Other blocks are skipped by their length.
+void ParseZip64Extra(TZipHeaderInfo& entry, const std::uint8_t* data, std::size_t size) {
+  ByteReader r(data, size);
+  while (r.remaining() >= kExtraBlockHeaderSize) {
+    const std::uint16_t tag = r.U16();
+    const std::uint16_t length = r.U16();
+    const std::uint8_t* block = r.Bytes(length);
+    if (block == nullptr) return;
+    if (tag != kZip64ExtraTag) continue;
+    ByteReader z(block, length);
+    TZip64Values values;
+    values.dataSize = length;
+    if (entry.uncompressedSize == kMarker32) values.uncompressedSize = z.U64();
+    if (entry.compressedSize == kMarker32) values.compressedSize = z.U64();
+    if (entry.localHeaderOffset == kMarker32) values.localHeaderOffset = z.U64();
+    if (entry.diskNumberStart == kMarker16) values.diskNumberStart = z.U32();
+    entry.zip64 = values;
+    entry.zip64BlockLength = static_cast<std::uint16_t>(length + kExtraBlockHeaderSize);
+    return;
+  }
+}
+
+// A path component that cannot leave the directory it is joined to.
+bool SafeComponent(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos &&
+         name.find('/') == std::string::npos;
+}
+
+// A directory part reduced to plain components ("a/b/"), or nullopt when one of them could leave
+// the destination (".." or a NUL byte). Empty and "." components are dropped, so an absolute
+// directory part becomes relative.
+std::optional<std::string> SafeRelativeDirectory(const std::string& dir) {
+  std::string relative;
+  std::size_t begin = 0;
+  while (begin < dir.size()) {
+    std::size_t end = dir.find('/', begin);
+    if (end == std::string::npos) end = dir.size();
+    const std::string part = dir.substr(begin, end - begin);
+    begin = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (!SafeComponent(part)) return std::nullopt;
+    relative += part + "/";
+  }
+  return relative;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Settings and state
+
+ArchiveReader::ArchiveReader() = default;
+
+ArchiveReader::~ArchiveReader() { CloseArchive(); }
+
+void ArchiveReader::SetZipName(const std::string& name) {
+  if (EqualNoCase(name, zipName_)) return;
+  CloseArchive();
+  entries_.reset();
+  endCentral_.reset();
+  selectedCount_ = 0;
+  zipName_ = name;
+}
+
+void ArchiveReader::SetDestDir(const std::string& dir) {
+  std::string d = dir;
+  // The root keeps its separator: it is all there is of it.
+  if (d.size() > 1 && d.back() == platform::kPathSeparator) d.pop_back();
+  destDir_ = d;
+}
+
+int ArchiveReader::EntryCount() const { return entries_ ? static_cast<int>(entries_->Count()) : 0; }
+
+int ArchiveReader::FileEntryCount() const {
+  int n = 0;
+  if (entries_)
+    for (std::size_t i = 0; i < entries_->Count(); ++i)
+      if (!(*entries_)[i].IsDirectory()) ++n;
+  return n;
+}
+
+const TZipHeaderInfo& ArchiveReader::Entry(int index) const {
+  if (!entries_) throw MakeIndexError(index);
+  return entries_->At(index);
+}
+
+void ArchiveReader::SelectEntry(int index, bool selected) {
+  if (!entries_) throw MakeIndexError(index);
+  TZipHeaderInfo& entry = entries_->At(index);
+  if ((entry.selected != 0) == selected) return;
+  entry.selected = selected ? 1 : 0;
+  selectedCount_ += selected ? 1 : -1;
+}
+
+void ArchiveReader::CheckEvents() {
+  if (DoProcessMessages) platform::PumpEvents();
+  if (cancel_) throw EUserCanceled();
+}
+
+void ArchiveReader::CloseArchive() {
+  if (file_) file_->Close();
+  file_.reset();
+}
+
+void ArchiveReader::Reset() {
+  CloseArchive();
+  entries_.reset();
+  endCentral_.reset();
+  selectedCount_ = 0;
+  zipName_.clear();
+}
+
+std::string ArchiveReader::ArchiveComment() {
+  if (!endCentral_ || endCentral_->commentLength == 0) return {};
+  if (!endCentral_->comment) {
+    ZipInput in;
+    in.Open(zipName_);
+    std::string text(endCentral_->commentLength, '\0');
+    in.Seek(endCentral_->commentPosition);
+    text.resize(in.Read(text.data(), text.size()));
+    endCentral_->comment = text;
+  }
+  return *endCentral_->comment;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading the directory
+
+void ArchiveReader::ReadDirectory() {
+  cancel_ = false;
+  FlagGuard busy(busy_, true);
+  try {
+    OpenArchive();
+    if (!KeepZipOpen) CloseArchive();
+  } catch (const EIncompleteZip&) {
+    CloseArchive();
+  } catch (...) {
+    Reset();
+    throw;
+  }
+}
+
+void ArchiveReader::OpenArchive() {
+  if (!file_ || !file_->IsOpen()) {
+    auto file = std::make_shared<ZipInput>();
+    file->Open(zipName_);
+    file_ = std::move(file);
+  }
+  // A directory read before is kept while the file is unchanged (same modification time and
+  // size); the full time resolution is used so that an archive rewritten within the same
+  // two-second step is read again.
+  if (entries_ && file_->ModificationStamp() == directoryStamp_ && file_->Size() == directorySize_) return;
+  ReadEndAndDirectory();
+  directoryStamp_ = file_->ModificationStamp();
+  directorySize_ = file_->Size();
+}
+
+void ArchiveReader::ReadEndAndDirectory() {
+  entries_.reset();
+  endCentral_.reset();
+  selectedCount_ = 0;
+  if (file_->Size() == 0) {
+    // An empty file is an empty archive.
+    entries_ = std::make_shared<TSortedZip>(SortMode);
+    endCentral_.emplace();
+    return;
+  }
+  if (!FindEndRecord()) {
+    switch (IncompleteZipMode) {
+      case TIncompleteZipMode::izAssumeNotAZip: throw ENotAZipFile();
+      case TIncompleteZipMode::izAssumeBad:
+        if (RebuildFromLocalHeaders()) return;
+        throw EBadZipFile();
+      case TIncompleteZipMode::izAssumeMulti: break;
+    }
+    throw EIncompleteZip();
+  }
+  ReadCentralDirectory();
+}
+
+bool ArchiveReader::FindEndRecord() {
+  const std::uint64_t size = file_->Size();
+  if (size < kEndCentralSize) return false;
+  const std::size_t window = static_cast<std::size_t>(std::min<std::uint64_t>(kEndSearchWindow, size));
+  std::vector<std::uint8_t> tail(window);
+  file_->Seek(size - window);
+  if (!file_->ReadExact(tail.data(), window)) return false;
+  // Backwards from the last place a whole end record fits; the match nearest the end wins.
+  for (std::size_t i = window - kEndCentralSize + 1; i-- > 0;) {
+    if (tail[i] != 0x50 || Load32(&tail[i]) != kEndCentralSig) continue;
+    TEndCentral end;
+    end.ParseRecord(&tail[i], window - i);
+    end.commentPosition = size - window + i + kEndCentralSize;
+    if (i >= kZip64LocatorSize && Load32(&tail[i - kZip64LocatorSize]) == kZip64LocatorSig) {
+      end.zip64Locator = TEndCentral::ParseLocator(&tail[i - kZip64LocatorSize], kZip64LocatorSize);
+      std::uint8_t record[kZip64EndCentralSize];
+      if (end.zip64Locator) {
+        file_->Seek(end.zip64Locator->zip64Offset);
+        if (file_->ReadExact(record, sizeof record)) end.zip64End = TEndCentral::ParseZip64End(record, sizeof record);
+      }
+    }
+    if (end.ThisDisk32() < end.CentralStartDisk32()) return false;
+    endCentral_ = end;
+    return true;
+  }
+  return false;
+}
+
+bool ArchiveReader::ReadCentralRecord(TZipHeaderInfo& entry) {
+  const std::uint64_t start = file_->Position();
+  std::uint8_t fixed[kCentralHeaderSize];
+  if (!file_->ReadExact(fixed, sizeof fixed)) return false;
+  ByteReader r(fixed, sizeof fixed);
+  if (r.U32() != kCentralHeaderSig) {
+    file_->Seek(start);
+    return false;
+  }
+  entry.versionMadeBy = r.U16();
+  entry.versionNeeded = r.U16();
+  entry.flags = r.U16();
+  entry.compressionMethod = r.U16();
+  entry.dosDateTime = DosDateTime::NormaliseDos(r.U32());
+  entry.crc32 = r.U32();
+  entry.compressedSize = r.U32();
+  entry.uncompressedSize = r.U32();
+  const std::uint16_t nameLength = r.U16();
+  entry.centralExtraLength = r.U16();
+  entry.commentLength = r.U16();
+  entry.diskNumberStart = r.U16();
+  entry.internalAttributes = r.U16();
+  entry.externalAttributes = r.U32();
+  entry.localHeaderOffset = r.U32();
+
+  std::string name(nameLength, '\0');
+  if (!file_->ReadExact(name.data(), name.size())) {
+    file_->Seek(start);
+    return false;
+  }
+  entry.SetNameFromArchive(name);
+  entry.centralHeaderPosition = start;
+  entry.extraFieldPosition = start + kCentralHeaderSize + nameLength;
+  entry.extraFieldLength = entry.centralExtraLength;
+  entry.zip64.reset();
+  entry.zip64BlockLength = 0;
+  if (entry.centralExtraLength > 0) {
+    std::vector<std::uint8_t> extra(entry.centralExtraLength);
+    extra.resize(file_->Read(extra.data(), extra.size()));
+    ParseZip64Extra(entry, extra.data(), extra.size());
+  }
+  // The extra field and the comment are skipped; the comment is read only when asked for.
+  file_->Seek(entry.extraFieldPosition + entry.centralExtraLength + entry.commentLength);
+  return true;
+}
+
+void ArchiveReader::ReadCentralDirectory() {
+  const TEndCentral& end = *endCentral_;
+  // Multi-part archives (an end record on a later disk) are not read.
+  if (end.ThisDisk32() != 0) throw EBadZipFile();
+  auto list = std::make_shared<TSortedZip>(SortMode);
+  const std::uint64_t total = end.TotalEntries64();
+  if (total > 0) file_->Seek(end.CentralOffset64());
+  TZipHeaderInfo* previous = nullptr;
+  // Every record consumes at least one header's bytes of the file, so a damaged count cannot
+  // keep this loop going past the end of the file: the read fails there.
+  for (std::uint64_t k = 0; k < total; ++k) {
+    CheckEvents();
+    auto entry = std::make_unique<TZipHeaderInfo>(OEMConvert);
+    bool ok = ReadCentralRecord(*entry);
+    if (!ok && previous != nullptr && previous->centralExtraLength > 0) {
+      // Some writers declare a central extra field that they never write: assume that once.
+      const std::uint64_t back = previous->centralExtraLength;
+      previous->centralExtraLength = 0;
+      const std::uint64_t here = file_->Position();
+      file_->Seek(here >= back ? here - back : 0);
+      ok = ReadCentralRecord(*entry);
+    }
+    if (!ok) {
+      if (RebuildFromLocalHeaders()) return;
+      throw EBadZipFile();
+    }
+    TZipHeaderInfo* raw = entry.get();
+    try {
+      list->Insert(std::move(entry));
+    } catch (const EListError&) {
+      if (RebuildFromLocalHeaders()) return;
+      throw EBadZipFile();
+    }
+    previous = raw;
+  }
+  entries_ = std::move(list);
+}
+
+bool ArchiveReader::RebuildFromLocalHeaders() {
+  const std::uint64_t size = file_->Size();
+  const std::uint64_t start = EndsWithNoCase(zipName_, ".exe") ? kExeSkip : 0;
+
+  // Find the first local header signature.
+  std::uint64_t found = size;
+  std::vector<std::uint8_t> buf(kRebuildStep + 3);
+  for (std::uint64_t pos = start; pos + 4 <= size && found == size;) {
+    CheckEvents();
+    file_->Seek(pos);
+    const std::size_t n = file_->Read(buf.data(), buf.size());
+    if (n < 4) break;
+    for (std::size_t i = 0; i + 4 <= n; ++i) {
+      if (buf[i] == 0x50 && Load32(&buf[i]) == kLocalHeaderSig) {
+        found = pos + i;
+        break;
+      }
+    }
+    pos += n - 3;
+  }
+  if (found == size) return false;
+
+  // Consecutive local headers from there.
+  auto list = std::make_shared<TSortedZip>(SortMode);
+  std::uint64_t at = found;
+  while (at < size) {
+    CheckEvents();
+    file_->Seek(at);
+    std::uint8_t fixed[kLocalHeaderSize];
+    if (!file_->ReadExact(fixed, sizeof fixed)) break;
+    ByteReader r(fixed, sizeof fixed);
+    if (r.U32() != kLocalHeaderSig) break;
+    auto entry = std::make_unique<TZipHeaderInfo>(OEMConvert);
+    entry->versionNeeded = r.U16();
+    entry->flags = r.U16();
+    entry->compressionMethod = r.U16();
+    entry->dosDateTime = DosDateTime::NormaliseDos(r.U32());
+    entry->crc32 = r.U32();
+    entry->compressedSize = r.U32();
+    entry->uncompressedSize = r.U32();
+    const std::uint16_t nameLength = r.U16();
+    const std::uint16_t extraLength = r.U16();
+    std::string name(nameLength, '\0');
+    if (!file_->ReadExact(name.data(), name.size())) break;
+    std::vector<std::uint8_t> extra(extraLength);
+    if (!file_->ReadExact(extra.data(), extra.size())) break;
+    entry->SetNameFromArchive(name);
+    entry->localExtraLength = extraLength;
+    if (extraLength >= kExtraBlockHeaderSize && extra[0] == 1 && extra[1] == 0) {
+      ParseZip64Extra(*entry, extra.data(), extra.size());
+    }
+    entry->SetLocalHeaderOffset64(at);
+    const std::uint64_t header = kLocalHeaderSize + nameLength + extraLength;
+    const std::uint64_t data = entry->CompressedSize64();
+    const std::uint64_t descriptor = (entry->flags & kFlagDataDescriptor) ? kDataDescriptorSize : 0;
+    if (data > size) {
+      list->Insert(std::move(entry));
+      break;
+    }
+    list->Insert(std::move(entry));
+    at += header + data + descriptor;  // always moves forward: header is at least 30 bytes
+  }
+  if (list->Empty()) return false;
+
+  if (!endCentral_) endCentral_.emplace();
+  endCentral_->SetTotalEntries64(list->Count());
+  endCentral_->SetEntriesThisDisk64(list->Count());
+  endCentral_->SetCentralOffset64(std::min(at, size));
+
+  // Complete the rebuilt entries from the central records that follow them, matched by local
+  // header offset; the rebuilt offsets stay.
+  std::unordered_map<std::uint64_t, TZipHeaderInfo*> byOffset;
+  for (std::size_t i = 0; i < list->Count(); ++i) byOffset[(*list)[i].LocalHeaderOffset64()] = &(*list)[i];
+  file_->Seek(std::min(at, size));
+  for (;;) {
+    CheckEvents();
+    TZipHeaderInfo central(OEMConvert);
+    if (!ReadCentralRecord(central)) break;
+    const auto it = byOffset.find(central.LocalHeaderOffset64());
+    if (it == byOffset.end()) continue;
+    TZipHeaderInfo& entry = *it->second;
+    const std::uint64_t offset = entry.LocalHeaderOffset64();
+    const std::uint16_t localExtra = entry.localExtraLength;
+    entry = central;
+    entry.localExtraLength = localExtra;
+    entry.SetLocalHeaderOffset64(offset);
+    entry.SetDiskNumberStart32(0);
+    byOffset.erase(it);
+  }
+  entries_ = std::move(list);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Extraction
+
+// The working state of one extraction or test pass: its buffers (allocated once per pass), the
+// encryption keys and the running CRC of the entry being decoded.
+class ArchiveReader::Pass {
+ public:
+  Pass(ArchiveReader& reader, ZipInput& file, Sink sink)
+      : reader_(reader), file_(file), sink_(sink), in_(kWorkBuffer), out_(kWorkBuffer) {}
+
+  TEntryOutcome Run(const TZipHeaderInfo& entry);
+
+ private:
+  std::optional<std::string> TargetPath(const TZipHeaderInfo& entry) const;
+  bool MayOverwrite(const TZipHeaderInfo& entry, const std::string& target) const;
+  int CreateTarget(const std::string& target, std::uint64_t size);
+  std::size_t ReadChunk();
+  void Write(const std::uint8_t* data, std::size_t size);
+  void Store();
+  void Inflate();
+  void DiscardTarget();
+
+  ArchiveReader& reader_;
+  ZipInput& file_;
+  Sink sink_;
+  std::vector<std::uint8_t> in_;
+  std::vector<std::uint8_t> out_;
+
+  // Per entry.
+  ZipKeys keys_;
+  bool decryptInput_ = false;  // encrypted and not stored: decrypt as read
+  bool decryptOutput_ = false;  // encrypted and stored: decrypt as written
+  std::uint64_t remaining_ = 0;  // compressed bytes still to read
+  std::uint64_t expected_ = 0;   // uncompressed size
+  std::uint64_t written_ = 0;
+  std::uint32_t crc_ = 0xFFFFFFFF;
+  int fd_ = -1;
+  std::string target_;
+};
+
+std::optional<std::string> ArchiveReader::Pass::TargetPath(const TZipHeaderInfo& entry) const {
+  if (!SafeComponent(entry.FileName())) return std::nullopt;
+  std::string relative;
+  if (reader_.RecreateDirs) {
+    const auto dir = SafeRelativeDirectory(entry.Directory());
+    if (!dir) return std::nullopt;
+    relative = *dir;
+  }
+  return JoinPath(reader_.destDir_, relative + entry.FileName());
+}
+
+bool ArchiveReader::Pass::MayOverwrite(const TZipHeaderInfo& entry, const std::string& target) const {
+  switch (reader_.OverwriteMode) {
+    case TOverwriteMode::Always: return true;
+    case TOverwriteMode::Never: return false;
+    case TOverwriteMode::Prompt:
+      return platform::Dialogs().MessageBox("Replace existing file " + entry.FileName() + "?", "File Exists Alert",
+                                            platform::kMbYesNo) == platform::kIdYes;
+    case TOverwriteMode::ifNewer:
+    case TOverwriteMode::ifOlder: {
+      const auto existing = DosDateTime::FileTime(target);
+      if (!existing) return true;
+      const std::uint32_t mine = DosDateTime::NormaliseDos(entry.dosDateTime);
+      return reader_.OverwriteMode == TOverwriteMode::ifNewer ? mine > *existing : mine < *existing;
+    }
+  }
+  return false;
+}
+
+int ArchiveReader::Pass::CreateTarget(const std::string& target, std::uint64_t size) {
+  // O_NOFOLLOW: a symbolic link planted in the destination is never written through.
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(target.c_str(), flags, 0666);
+  if (fd < 0 && (errno == EACCES || errno == EPERM) && reader_.ReplaceReadOnly) {
+    const auto attrs = platform::GetFileAttributes(target);
+    if (attrs && (*attrs & platform::kAttrReadOnly)) {
+      platform::SetFileAttributes(target, *attrs & ~platform::kAttrReadOnly);
+      fd = ::open(target.c_str(), flags, 0666);
+    }
+  }
+  if (fd < 0) return -1;
+  // The file gets its full size before any data is written.
+  if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
+      ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    ::close(fd);
+    ::unlink(target.c_str());
+    return -1;
+  }
+  return fd;
+}
+
+void ArchiveReader::Pass::DiscardTarget() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!target_.empty()) ::unlink(target_.c_str());
+}
+
+std::size_t ArchiveReader::Pass::ReadChunk() {
+  reader_.CheckEvents();
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, remaining_));
+  remaining_ -= n;
+  if (file_.Read(in_.data(), n) != n) throw EFatalUnzipError();
+  if (decryptInput_) keys_.Decrypt(in_.data(), n);
+  return n;
+}
+
+void ArchiveReader::Pass::Write(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return;
+  if (written_ + size > expected_) throw EBiggerThanUncompressed();
+  if (fd_ >= 0) {
+    std::size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::write(fd_, data + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw ECantWriteUCF();
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  crc_ = Crc32Update(crc_, data, size);
+  written_ += size;
+}
+
+void ArchiveReader::Pass::Store() {
+  while (remaining_ > 0) {
+    const std::size_t n = ReadChunk();
+    if (decryptOutput_) keys_.Decrypt(in_.data(), n);
+    Write(in_.data(), n);
+  }
+}
+
+void ArchiveReader::Pass::Inflate() {
+  z_stream zs{};
+  if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) throw EZCompressionError();
+  struct End {
+    z_stream& zs;
+    ~End() { inflateEnd(&zs); }
+  } end{zs};
+  zs.next_out = out_.data();
+  zs.avail_out = kChunk;
+  int ret = Z_OK;
+  while (ret != Z_STREAM_END) {
+    if (zs.avail_in == 0 && remaining_ > 0) {
+      zs.avail_in = static_cast<uInt>(ReadChunk());
+      zs.next_in = in_.data();
+    }
+    // Without input and without the end of the stream, inflate reports Z_BUF_ERROR: the loop
+    // cannot spin on a truncated stream.
+    ret = inflate(&zs, Z_NO_FLUSH);
+    if (ret < 0 || ret == Z_NEED_DICT) throw EZCompressionError();
+    if (zs.avail_out == 0 || ret == Z_STREAM_END) {
+      Write(out_.data(), kChunk - zs.avail_out);
+      zs.next_out = out_.data();
+      zs.avail_out = kChunk;
+    }
+  }
+}
+
+TEntryOutcome ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
+  const TZipHeaderInfo entry = original;  // the working copy
+  fd_ = -1;
+  target_.clear();
+
+  // Only the name and extra lengths of the local header are used, to find the data.
+  const std::uint64_t localOffset = entry.LocalHeaderOffset64();
+  std::uint8_t local[kLocalHeaderSize];
+  file_.Seek(localOffset);
+  if (!file_.ReadExact(local, sizeof local)) throw EFatalUnzipError();
+  ByteReader lr(local + kLocalNameLengthOffset, 4);
+  const std::uint16_t localName = lr.U16();
+  const std::uint16_t localExtra = lr.U16();
+  std::uint64_t dataStart = localOffset + kLocalHeaderSize + localName + localExtra;
+  remaining_ = entry.CompressedSize64();
+  expected_ = entry.UncompressedSize64();
+  written_ = 0;
+  crc_ = 0xFFFFFFFF;
+
+  std::string target;
+  if (sink_ == Sink::File) {
+    const auto path = TargetPath(entry);
+    if (!path) return TEntryOutcome::CreateError;
+    target = *path;
+    const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+    std::error_code ec;
+    if (!parent.empty() && !std::filesystem::exists(parent, ec)) std::filesystem::create_directories(parent, ec);
+  }
+
+  decryptInput_ = decryptOutput_ = false;
+  if (entry.IsEncrypted()) {
+    keys_.Init(reader_.Password);
+    std::uint8_t header[kEncryptionHeaderSize];
+    if (remaining_ < kEncryptionHeaderSize) throw EFatalUnzipError();
+    file_.Seek(dataStart);
+    if (!file_.ReadExact(header, sizeof header)) throw EFatalUnzipError();
+    keys_.Decrypt(header, sizeof header);
+    remaining_ -= kEncryptionHeaderSize;
+    dataStart += kEncryptionHeaderSize;
+    // Streamed entries (data descriptor) did not know their CRC when the header was made: they
+    // carry the high byte of the DOS time instead.
+    const std::uint8_t check = (entry.flags & kFlagDataDescriptor)
+                                   ? static_cast<std::uint8_t>((entry.dosDateTime >> 8) & 0xFF)
+                                   : static_cast<std::uint8_t>(entry.crc32 >> 24);
+    if (header[kEncryptionHeaderSize - 1] != check) return TEntryOutcome::BadPassword;
+    decryptInput_ = entry.compressionMethod != kMethodStored;
+    decryptOutput_ = !decryptInput_;
+  }
+
+  if (sink_ == Sink::File) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && !MayOverwrite(entry, target)) return TEntryOutcome::NoOverwrite;
+    fd_ = CreateTarget(target, expected_);
+    if (fd_ < 0) return TEntryOutcome::CreateError;
+    target_ = target;
+  }
+
+  bool unknown = false;
+  bool bigger = false;
+  file_.Seek(dataStart);
+  try {
+    switch (entry.compressionMethod) {
+      case kMethodStored: Store(); break;
+      case kMethodDeflated: Inflate(); break;
+      default:
+        platform::Dialogs().MessageBox("Unknown Compression Method", "Zip Error", platform::kMbOk);
+        unknown = true;
+        break;
+    }
+  } catch (const EBiggerThanUncompressed&) {
+    bigger = true;
+  } catch (...) {
+    // The pass ends; a partly written file is not left behind looking complete.
+    DiscardTarget();
+    throw;
+  }
+
+  // A file counts only when its CRC matches and it has exactly its stored size: a short stream
+  // whose CRC happens to match would otherwise leave zero bytes from the pre-sizing in the file.
+  const bool sound = !unknown && !bigger && ~crc_ == entry.crc32 && written_ == expected_;
+  if (!sound) {
+    DiscardTarget();
+    return unknown ? TEntryOutcome::UnknownMethod : TEntryOutcome::BadCrc;
+  }
+  if (fd_ >= 0) {
+    if (reader_.FlushFilesOnClose) ::fsync(fd_);
+    DosDateTime::SetFileTime(fd_, entry.dosDateTime);
+    ::close(fd_);
+    fd_ = -1;
+    if (reader_.RetainAttributes) platform::SetFileAttributes(target_, entry.externalAttributes);
+  }
+  return TEntryOutcome::Extracted;
+}
+
+int ArchiveReader::ExtractSelected() { return RunPass(Sink::File); }
+
+int ArchiveReader::TestSelected() { return RunPass(Sink::Null); }
+
+int ArchiveReader::RunPass(Sink sink) {
+  FlagGuard busy(busy_, true);
+  results_.clear();
+  if (sink == Sink::File && destDir_ == "?") return 0;
+  ReadDirectory();
+  cancel_ = false;
+
+  const bool keepOpen = KeepZipOpen;
+  struct Restore {
+    ArchiveReader& reader;
+    bool keepOpen;
+    ~Restore() {
+      reader.KeepZipOpen = keepOpen;
+      reader.FilesList.clear();
+      if (!keepOpen) reader.CloseArchive();
+    }
+  } restore{*this, keepOpen};
+  KeepZipOpen = true;
+  OpenArchive();  // a file without an end record raises EIncompleteZip here
+
+  // The pass holds its own references: handling events may let other code reset the reader.
+  const std::shared_ptr<TSortedZip> list = entries_;
+  const std::shared_ptr<ZipInput> file = file_;
+  if (sink == Sink::File && !destDir_.empty()) {
+    std::error_code ec;
+    if (!std::filesystem::exists(destDir_, ec)) std::filesystem::create_directories(destDir_, ec);
+  }
+
+  std::vector<std::size_t> todo;
+  for (std::size_t i = 0; i < list->Count(); ++i) {
+    CheckEvents();
+    TZipHeaderInfo& entry = (*list)[i];
+    if (entry.IsDirectory()) {
+      // Directory entries are never extracted as files; with RecreateDirs they make their folder.
+      if (RecreateDirs && sink == Sink::File && (entry.selected != 0 || DoAll)) {
+        if (const auto dir = SafeRelativeDirectory(entry.Directory())) {
+          std::error_code ec;
+          std::filesystem::create_directories(JoinPath(destDir_, *dir), ec);
+        }
+      }
+      continue;
+    }
+    if (entry.selected == 0 && !DoAll) continue;
+    if (entry.selected != 0) {
+      entry.selected = 0;
+      --selectedCount_;
+    }
+    entry.toExtract = 1;
+    todo.push_back(i);
+  }
+
+  int count = 0;
+  if (!todo.empty()) {
+    Pass pass(*this, *file, sink);
+    for (const std::size_t i : todo) {
+      CheckEvents();
+      TZipHeaderInfo& entry = (*list)[i];
+      entry.toExtract = 0;
+      const TEntryOutcome outcome = pass.Run(entry);
+      results_.push_back({i, entry.FullName(), outcome});
+      if (outcome == TEntryOutcome::Extracted) ++count;
+    }
+  }
+  return count;
+}
+
+}  // namespace archive

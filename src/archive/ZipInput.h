@@ -1,0 +1,55 @@
+#pragma once
+// The reader's view of an archive file: a read-only descriptor behind an 8192-byte buffer, with
+// seeking, its size and its modification stamp. Reads never go past the end of the file: a short
+// read returns what there was, and callers decide what a short read means.
+// Owned by the archive reader; the writer may use it to copy old entries when updating.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace archive {
+
+class ZipInput {
+ public:
+  static constexpr std::size_t kBufferSize = 8192;
+
+  ZipInput() = default;
+  ~ZipInput();
+  ZipInput(const ZipInput&) = delete;
+  ZipInput& operator=(const ZipInput&) = delete;
+
+  // Opens for reading; raises EFOpenError "Cannot open file "<path>". <reason>" on failure.
+  void Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& Path() const { return path_; }
+
+  std::uint64_t Size() const { return size_; }
+  // Modification time in nanoseconds since the epoch, as found when the file was opened.
+  std::int64_t ModificationStamp() const { return stamp_; }
+
+  std::uint64_t Position() const { return pos_; }
+  void Seek(std::uint64_t position) { pos_ = position; }
+
+  // Reads up to `size` bytes at the current position and advances; returns the count read, less
+  // than `size` only at the end of the file (or on a read error).
+  std::size_t Read(void* data, std::size_t size);
+  // Reads exactly `size` bytes; false (and the position unchanged) when fewer are there.
+  bool ReadExact(void* data, std::size_t size);
+
+ private:
+  std::size_t ReadAt(std::uint64_t position, std::uint8_t* data, std::size_t size);
+
+  int fd_ = -1;
+  std::string path_;
+  std::uint64_t size_ = 0;
+  std::int64_t stamp_ = 0;
+  std::uint64_t pos_ = 0;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t bufferStart_ = 0;  // file position of buffer_[0]
+  std::size_t bufferFill_ = 0;
+};
+
+}  // namespace archive
