@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+#include "archive/ArchiveReader.h"
+#include "archive/ArchiveWriter.h"
+#include "diag/Trace.h"
+
 namespace archive {
 namespace {
 
@@ -28,5 +32,66 @@ std::string BuildArchivePassword(std::string_view text) {
 }
 
 std::string ArchivePassword() { return BuildArchivePassword(kStoredPasswordSource); }
+
+namespace {
+
+// Wipes the password from a component once the operation is over, whatever happened: it is
+// derived again for the next one and need not stay in memory.
+struct PasswordWipe {
+  std::string& password;
+  ~PasswordWipe() {
+    for (char& c : password) c = '\0';
+    password.clear();
+  }
+};
+
+}  // namespace
+
+void compress(ArchiveWriter& writer, const std::string& archivePath,
+              const std::string& workDirectory) {
+  diag::TraceEnter("compress");
+  writer.FilesList.clear();
+  writer.FilesList.push_back(workDirectory + "/*.*");
+  writer.AddDirEntriesOnRecurse = true;
+  writer.SetRelativePaths(true);
+  writer.SetZipName(archivePath);
+  writer.MultiZipInfo.WriteDiskLabels = true;
+  writer.MultiZipInfo.FirstBlockSize = 200000;
+  PasswordWipe wipe{writer.Password};
+  writer.Password = ArchivePassword();
+  writer.PackFiles();
+  diag::TraceLeave("compress");
+}
+
+int UnCompress(ArchiveReader& reader, const std::string& archivePath,
+               const std::string& archiveFolder) {
+  diag::TraceEnter("UnCompress");
+  int result = 0;
+  if (!reader.IsBusy()) {
+    PasswordWipe wipe{reader.Password};
+    try {
+      reader.SetZipName(archivePath);
+      reader.SetDestDir(archiveFolder + "/qimzorstatistics");
+      reader.DoAll = false;
+      reader.ReadDirectory();
+      reader.RecreateDirs = false;
+      reader.RetainAttributes = true;
+      reader.Password = ArchivePassword();
+      const int count = reader.EntryCount();
+      const int files = reader.FileEntryCount();
+      for (int i = 0; i < count; ++i) reader.SelectEntry(i, true);
+      const int written = reader.ExtractSelected();
+      // A restore must not go on to empty the target tables when the archive held nothing to
+      // restore or an entry was skipped (wrong password, bad CRC, refused overwrite, file not
+      // creatable): the reader reports those only through its count.
+      if (files == 0 || written < files) result = -99;
+    } catch (...) {
+      result = -99;
+    }
+    if (result != 0) diag::TraceLine("解压失败！");
+  }
+  diag::TraceLeave("UnCompress");
+  return result;
+}
 
 }  // namespace archive

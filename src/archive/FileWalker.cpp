@@ -78,12 +78,11 @@ bool PassesAttributeMask(std::uint32_t attributes, std::uint32_t attributeMask) 
 
 bool MatchesPattern(std::string_view name, std::string_view pattern) {
   if (pattern == "*") return true;
-  if (name.find('.') == std::string_view::npos) {
-    std::string dotted(name);
-    dotted += '.';
-    return Match(dotted, pattern);
-  }
-  return Match(name, pattern);
+  if (Match(name, pattern)) return true;
+  if (name.find('.') != std::string_view::npos) return false;
+  std::string dotted(name);
+  dotted += '.';
+  return Match(dotted, pattern);
 }
 
 void WalkDirectory(const std::string& directory, const std::string& pattern, bool recurse,

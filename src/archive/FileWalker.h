@@ -17,7 +17,7 @@ constexpr std::uint32_t kSelectableAttributes = 0x1E;
 bool PassesAttributeMask(std::uint32_t attributes, std::uint32_t attributeMask);
 
 // Wildcard match of a file name with '*' (any run) and '?' (one character), ignoring the case of
-// ASCII letters. A name without extension is matched as if it ended in '.', so that "*.*" and
+// ASCII letters. A name without extension also matches as if it ended in '.', so that "*.*" and
 // "name." match it; "*" matches every name.
 bool MatchesPattern(std::string_view name, std::string_view pattern);
 

@@ -29,6 +29,7 @@ void ZipOutput::Adopt(int fd) {
   Abandon();
   fd_ = fd;
   position_ = 0;
+  highWater_ = 0;
   used_ = 0;
 }
 
@@ -42,6 +43,7 @@ void ZipOutput::Write(const void* data, std::size_t size) {
     used_ += size;
   }
   position_ += size;
+  if (position_ > highWater_) highWater_ = position_;
 }
 
 void ZipOutput::Seek(std::uint64_t position) {
@@ -72,6 +74,7 @@ void ZipOutput::WriteThrough(const std::uint8_t* data, std::size_t size) {
 void ZipOutput::Close() {
   if (fd_ < 0) return;
   Flush();
+  if (highWater_ > position_ && ::ftruncate(fd_, static_cast<off_t>(position_)) != 0) NoRoom();
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) NoRoom();

@@ -30,7 +30,8 @@ class ZipOutput {
   // Moves to an absolute position (written bytes are flushed first).
   void Seek(std::uint64_t position);
   void Flush();
-  // Flushes and closes; raises ENotEnoughRoom when the last bytes cannot be stored.
+  // Flushes and closes; raises ENotEnoughRoom when the last bytes cannot be stored. The file
+  // ends at the current position (bytes written beyond it, by an entry written again, are cut).
   void Close();
   // Closes without raising (the file is being abandoned).
   void Abandon();
@@ -40,6 +41,7 @@ class ZipOutput {
 
   int fd_ = -1;
   std::uint64_t position_ = 0;  // logical position, buffered bytes included
+  std::uint64_t highWater_ = 0; // furthest position written
   std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kBufferSize);
   std::size_t used_ = 0;  // bytes waiting in buffer_
 };

@@ -1,0 +1,718 @@
+#include "archive/ArchiveWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string_view>
+
+#include "archive/ArchiveErrors.h"
+#include "archive/ByteBuffer.h"
+#include "archive/Crc32.h"
+#include "archive/Deflater.h"
+#include "archive/DosDateTime.h"
+#include "archive/EncryptionHeaderRandom.h"
+#include "archive/FileWalker.h"
+#include "archive/ZipCrypto.h"
+#include "archive/ZipFormat.h"
+#include "archive/ZipInput.h"
+#include "archive/ZipOutput.h"
+#include "platform/CodePage.h"
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+
+namespace archive {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kCrcBlock = 8192;      // CRC pre-pass
+constexpr std::size_t kStoreBlock = 32768;   // stored entries
+constexpr std::size_t kCopyBlock = 16384;    // old entries kept by an update
+// Pending window events are handled at most this often while packing: handling them after every
+// 8 KiB write would cost more than the compression on a fast disk.
+constexpr auto kEventInterval = std::chrono::milliseconds(20);
+// A file that keeps changing while it is packed is given up after this many attempts.
+constexpr int kPackAttempts = 3;
+
+std::string FoldAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && FoldAscii(a) == FoldAscii(b);
+}
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Closes a source file descriptor on every way out.
+class FileHandle {
+ public:
+  explicit FileHandle(int fd) : fd_(fd) {}
+  ~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads up to `size` bytes, retrying short reads so that only the end of the file (or an error,
+// taken as the end) returns less.
+std::size_t ReadFull(int fd, std::uint8_t* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::read(fd, data + done, size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+// Restores a flag on every way out.
+class FlagGuard {
+ public:
+  FlagGuard(bool& flag, bool value) : flag_(flag), old_(flag) { flag_ = value; }
+  ~FlagGuard() { flag_ = old_; }
+  FlagGuard(const FlagGuard&) = delete;
+  FlagGuard& operator=(const FlagGuard&) = delete;
+
+ private:
+  bool& flag_;
+  bool old_;
+};
+
+}  // namespace
+
+// One source of the expanded file list: its path as given ('/' separators; a directory ends in
+// '/') and the name it gets in the archive.
+struct ArchiveWriter::SourceFile {
+  std::string path;
+  bool isDirectory = false;
+  std::string directoryPart;  // stored directory part, ends in '/' when not empty
+  std::string filePart;
+  bool done = false;          // packed, or settled by the update merge
+};
+
+// The working state of one PackFiles run.
+class ArchiveWriter::Run {
+ public:
+  explicit Run(ArchiveWriter& owner)
+      : w_(owner), deflater_(owner.PackLevel), lastEvents_(std::chrono::steady_clock::now()) {}
+
+  int Execute();
+
+ private:
+  void ExpandFilesList();
+  void AddSource(const std::string& path, bool isDirectory);
+  void MergeOldArchive(ZipInput& old);
+  void KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry);
+  void PackOne(SourceFile& source);
+  bool PackFileData(TZipHeaderInfo& info, int fd, std::uint64_t expectedSize,
+                    const std::string& path);
+  void WriteCentralDirectory();
+  void ReplaceArchive(const std::string& temporary);
+
+  void Write(const void* data, std::size_t size);
+  void WriteEncrypted(std::uint8_t* data, std::size_t size);
+  void AfterWrite();
+  bool NameTaken(const TZipHeaderInfo& info) const {
+    return names_.count(FoldAscii(info.FullName())) != 0;
+  }
+  void Append(std::unique_ptr<TZipHeaderInfo> info, std::vector<std::uint8_t> oldExtra = {});
+
+  ArchiveWriter& w_;
+  std::vector<SourceFile> sources_;
+  ZipOutput out_;
+  Deflater deflater_;
+  ZipKeys keys_;
+  EncryptionHeaderRandom random_;
+  bool encrypting_ = false;
+  std::chrono::steady_clock::time_point lastEvents_;
+
+  struct NewEntry {
+    std::unique_ptr<TZipHeaderInfo> info;
+    std::vector<std::uint8_t> oldExtraBlocks;  // central extra blocks kept from an old archive
+  };
+  std::vector<NewEntry> entries_;
+  std::set<std::string> names_;  // directory part + file part, ASCII case folded
+  int packed_ = 0;
+};
+
+ArchiveWriter::ArchiveWriter() = default;
+ArchiveWriter::~ArchiveWriter() = default;
+
+void ArchiveWriter::SetStorePaths(bool on) {
+  storePaths_ = on;
+  if (!on) {
+    storeVolumes_ = false;
+    relativePaths_ = false;
+  }
+}
+
+void ArchiveWriter::SetRelativePaths(bool on) {
+  relativePaths_ = on;
+  if (on) {
+    storePaths_ = true;
+    recurse_ = true;
+  }
+}
+
+void ArchiveWriter::SetStoreVolumes(bool on) {
+  storeVolumes_ = on;
+  if (on) storePaths_ = true;
+}
+
+void ArchiveWriter::SetMaskBit(std::uint32_t bit, bool on) {
+  attributeMask_ = on ? (attributeMask_ | bit) : (attributeMask_ & ~bit);
+}
+
+int ArchiveWriter::PackFiles() {
+  struct ClearFilesList {
+    std::vector<std::string>& list;
+    ~ClearFilesList() { list.clear(); }
+  } clearFilesList{FilesList};
+  if (Trim(ZipName()).empty()) return 0;
+
+  FlagGuard busy(packing_, true);
+  FlagGuard keepOpen(KeepZipOpen, true);
+  const TZipSortMode sortMode = SortMode;
+  SortMode = TZipSortMode::ByNone;
+  struct RestoreSort {
+    TZipSortMode& mode;
+    TZipSortMode old;
+    ~RestoreSort() { mode = old; }
+  } restoreSort{SortMode, sortMode};
+
+  Run run(*this);
+  const int count = run.Execute();
+  return count;
+}
+
+// --- expansion ---
+
+void ArchiveWriter::Run::AddSource(const std::string& path, bool isDirectory) {
+  SourceFile source;
+  source.path = path;
+  source.isDirectory = isDirectory;
+
+  // Names reach Windows tools in the OEM code page: pass the path through it and back, so that
+  // a character without an equivalent becomes the '?' that will be stored.
+  std::string name = path;
+  if (w_.OEMConvert == TOEMConvert::oemAlways) name = platform::GbkToUtf8(platform::Utf8ToGbk(path));
+
+  std::string directory;
+  if (isDirectory) {
+    directory = name;
+  } else {
+    const auto slash = name.find_last_of('/');
+    directory = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    source.filePart = slash == std::string::npos ? name : name.substr(slash + 1);
+  }
+  if (!w_.StorePaths()) {
+    directory.clear();
+  } else {
+    while (directory.size() >= 2 && directory.compare(directory.size() - 2, 2, "//") == 0)
+      directory.pop_back();
+    if (w_.RelativePaths()) {
+      for (const std::string& root : w_.RelativePathList) {
+        if (!root.empty() && directory.size() >= root.size() &&
+            EqualIgnoringAsciiCase(std::string_view(directory).substr(0, root.size()), root)) {
+          directory.erase(0, root.size());
+          break;
+        }
+      }
+    }
+    // Stored names never start with a separator, and never step out of the archive's tree
+    // ("." and ".." segments are dropped) even when the source path was written that way.
+    std::string cleaned;
+    std::size_t start = 0;
+    while (start < directory.size()) {
+      auto end = directory.find('/', start);
+      if (end == std::string::npos) end = directory.size();
+      const std::string_view segment(directory.data() + start, end - start);
+      if (!segment.empty() && segment != "." && segment != "..") {
+        cleaned.append(segment);
+        cleaned += '/';
+      }
+      start = end + 1;
+    }
+    directory = cleaned;
+  }
+  source.directoryPart = directory;
+  if (isDirectory && directory.empty()) return;  // nothing to name it by
+  if (!isDirectory && source.filePart.empty()) return;
+  sources_.push_back(std::move(source));
+}
+
+void ArchiveWriter::Run::ExpandFilesList() {
+  struct WildSpec {
+    std::string spec;
+    bool recurse;
+  };
+  std::vector<WildSpec> wild;
+  for (const std::string& raw : w_.FilesList) {
+    if (raw.empty()) continue;
+    if (raw.back() == '/') {
+      AddSource(raw, true);
+      continue;
+    }
+    if (raw.find_first_of("*?") != std::string::npos) {
+      std::string spec = raw;
+      bool recurse = w_.Recurse();
+      if (spec[0] == '|') {
+        recurse = false;
+        spec.erase(0, 1);
+      } else if (spec[0] == '>') {
+        recurse = true;
+        spec.erase(0, 1);
+      }
+      wild.push_back({spec, recurse});
+      continue;
+    }
+    std::string path = raw;
+    if (path.find('/') == std::string::npos && !w_.RootDir.empty()) {
+      path = w_.RootDir + (w_.RootDir.back() == '/' ? "" : "/") + path;
+    }
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    bool excluded = false;
+    for (const std::string& pattern : w_.ExcludeList)
+      excluded = excluded || MatchesPattern(name, pattern);
+    const auto attributes = platform::GetFileAttributes(path);
+    if (excluded || !attributes || (*attributes & platform::kAttrDirectory) ||
+        !PassesAttributeMask(*attributes, w_.AttributeMask()))
+      continue;
+    if (w_.SkipIfArchiveBitNotSet && !(*attributes & platform::kAttrArchive)) continue;
+    AddSource(path, false);
+  }
+
+  const std::string zipName = w_.ZipName();
+  std::error_code ec;
+  const fs::path zipAbsolute = fs::weakly_canonical(fs::absolute(zipName, ec), ec);
+  for (const WildSpec& spec : wild) {
+    const auto slash = spec.spec.find_last_of('/');
+    std::string directory = slash == std::string::npos ? w_.RootDir : spec.spec.substr(0, slash);
+    std::string pattern = slash == std::string::npos ? spec.spec : spec.spec.substr(slash + 1);
+    if (pattern == "*.*") pattern = "*";
+    if (directory.empty() && slash != std::string::npos) directory = "/";
+    if (directory.empty()) directory = ".";
+    WalkDirectory(directory, pattern, spec.recurse, w_.AttributeMask(), [&](const WalkEntry& e) {
+      if (e.isDirectory) {
+        if (w_.AddDirEntriesOnRecurse) AddSource(e.path, true);
+      } else {
+        const std::string name = e.path.substr(e.path.find_last_of('/') + 1);
+        for (const std::string& pattern : w_.ExcludeList)
+          if (MatchesPattern(name, pattern)) return;
+        // The archive never packs itself (it may lie inside the walked tree).
+        std::error_code ec2;
+        if (EqualIgnoringAsciiCase(e.path, zipName) ||
+            fs::weakly_canonical(fs::absolute(e.path, ec2), ec2) == zipAbsolute)
+          return;
+        const auto attributes = platform::GetFileAttributes(e.path);
+        if (w_.SkipIfArchiveBitNotSet && !(attributes && (*attributes & platform::kAttrArchive)))
+          return;
+        AddSource(e.path, false);
+      }
+      if (w_.DoProcessMessages) AfterWrite();
+    });
+  }
+}
+
+// --- output ---
+
+void ArchiveWriter::Run::AfterWrite() {
+  if (!w_.DoProcessMessages) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastEvents_ < kEventInterval) return;
+  lastEvents_ = now;
+  w_.CheckEvents();
+}
+
+void ArchiveWriter::Run::Write(const void* data, std::size_t size) {
+  out_.Write(data, size);
+  AfterWrite();
+}
+
+void ArchiveWriter::Run::WriteEncrypted(std::uint8_t* data, std::size_t size) {
+  if (encrypting_) keys_.Encrypt(data, size);
+  Write(data, size);
+}
+
+void ArchiveWriter::Run::Append(std::unique_ptr<TZipHeaderInfo> info,
+                                std::vector<std::uint8_t> oldExtra) {
+  names_.insert(FoldAscii(info->FullName()));
+  entries_.push_back(NewEntry{std::move(info), std::move(oldExtra)});
+  ++packed_;
+}
+
+// --- packing one source ---
+
+void ArchiveWriter::Run::PackOne(SourceFile& source) {
+  source.done = true;
+  auto info = std::make_unique<TZipHeaderInfo>(w_.OEMConvert);
+  info->SetDirectory(source.directoryPart);
+  info->SetFileName(source.filePart);
+  if (NameTaken(*info)) return;
+
+  std::unique_ptr<FileHandle> file;
+  std::uint64_t size = 0;
+  if (source.isDirectory) {
+    std::string bare = source.path;
+    while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+    info->dosDateTime = DosDateTime::FileTime(bare).value_or(DosDateTime::Now());
+    info->compressionMethod = zip::kMethodStored;
+    info->crc32 = 0;
+    if (const auto attributes = platform::GetFileAttributes(bare))
+      info->externalAttributes = *attributes;
+  } else {
+    const auto attributes = platform::GetFileAttributes(source.path);
+    if (!attributes) return;
+    file = std::make_unique<FileHandle>(::open(source.path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (file->get() < 0 || ::fstat(file->get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    info->externalAttributes = *attributes;
+    info->dosDateTime = DosDateTime::FileTime(file->get()).value_or(DosDateTime::Now());
+    size = static_cast<std::uint64_t>(st.st_size);
+    info->SetUncompressedSize64(size);
+  }
+  info->internalAttributes = 0;
+  info->SetDiskNumberStart32(0);
+  info->SetLocalHeaderOffset64(out_.Position());
+
+  const std::vector<std::uint8_t> provisional = info->LocalHeaderBytes();
+  Write(provisional.data(), provisional.size());
+
+  if (!source.isDirectory) {
+    const std::uint64_t dataStart = out_.Position();
+    bool settled = false;
+    for (int attempt = 1; attempt <= kPackAttempts && !settled; ++attempt) {
+      if (attempt > 1) out_.Seek(dataStart);
+      settled = PackFileData(*info, file->get(), size, source.path);
+    }
+    if (!settled) throw EZipError("File changed while being packed: " + source.path);
+
+    const std::uint64_t end = out_.Position();
+    out_.Seek(info->LocalHeaderOffset64());
+    const std::vector<std::uint8_t> final = info->LocalHeaderBytes();
+    // The final header must fit the space of the provisional one; it only grows when a file just
+    // under 4 GiB deflates to 4 GiB or more.
+    if (final.size() != provisional.size())
+      throw EZipError("Entry too large for its local header: " + source.path);
+    Write(final.data(), final.size());
+    out_.Seek(end);
+  }
+  Append(std::move(info));
+
+  if (w_.Dispose && !source.isDirectory) ::unlink(source.path.c_str());
+}
+
+// Writes the entry's data (encryption header included) from the start of the file. Returns false
+// when the file changed between the CRC pre-pass and the compression, so the encryption header
+// carries a wrong check value and the entry must be written again.
+bool ArchiveWriter::Run::PackFileData(TZipHeaderInfo& info, int fd, std::uint64_t expectedSize,
+                                      const std::string& path) {
+  const std::uint64_t dataStart = out_.Position();
+  const bool password = !w_.Password.empty();
+  std::uint32_t preCrc = 0;
+  if (::lseek(fd, 0, SEEK_SET) < 0) return true;
+  if (password) {
+    // The check bytes of the encryption header need the CRC before the data is written.
+    std::vector<std::uint8_t> block(kCrcBlock);
+    std::uint32_t reg = 0xFFFFFFFFu;
+    for (;;) {
+      const std::size_t got = ReadFull(fd, block.data(), block.size());
+      if (got == 0) break;
+      reg = Crc32Update(reg, block.data(), got);
+    }
+    preCrc = ~reg;
+    ::lseek(fd, 0, SEEK_SET);
+    info.crc32 = preCrc;
+    keys_.Init(w_.Password);
+    random_.Seed(NextHeaderSeed());
+    std::uint8_t header[zip::kEncryptionHeaderSize];
+    for (int i = 0; i < 10; ++i) header[i] = random_.NextHeaderByte();
+    header[10] = static_cast<std::uint8_t>(preCrc >> 16);
+    header[11] = static_cast<std::uint8_t>(preCrc >> 24);
+    keys_.Encrypt(header, sizeof header);
+    Write(header, sizeof header);
+  }
+  encrypting_ = password;
+
+  std::uint32_t reg = 0xFFFFFFFFu;
+  std::uint64_t read = 0;
+  bool stored = w_.PackLevel == 0;
+  const std::string name = info.FileName();
+  for (const std::string& pattern : w_.NoCompressList) stored = stored || MatchesPattern(name, pattern);
+  if (stored) {
+    std::vector<std::uint8_t> block(kStoreBlock);
+    for (;;) {
+      const std::size_t got = ReadFull(fd, block.data(), block.size());
+      if (got == 0) break;
+      read += got;
+      reg = Crc32Update(reg, block.data(), got);
+      WriteEncrypted(block.data(), got);
+    }
+    info.compressionMethod = zip::kMethodStored;
+  } else {
+    read = deflater_.Compress(
+        [&](std::uint8_t* buffer, std::size_t capacity) {
+          const std::size_t got = ReadFull(fd, buffer, capacity);
+          reg = Crc32Update(reg, buffer, got);
+          return got;
+        },
+        [&](std::uint8_t* data, std::size_t size) { WriteEncrypted(data, size); });
+    info.compressionMethod = zip::kMethodDeflated;
+  }
+  encrypting_ = false;
+  const std::uint32_t crc = ~reg;
+  if (password && crc != preCrc) return false;
+
+  if (read < expectedSize) {
+    platform::Dialogs().MessageBox("The file became shorter while it was packed: " +
+                                       std::to_string(read) + " of " +
+                                       std::to_string(expectedSize) + " bytes were packed.",
+                                   path, platform::kMbIconWarning);
+  }
+  info.SetUncompressedSize64(read);
+  info.crc32 = crc;
+  std::uint16_t flags = 0;
+  if (w_.PackLevel <= 2) flags |= zip::kFlagFastCompression;
+  if (w_.PackLevel >= 8) flags |= zip::kFlagMaxCompression;
+  if (password) flags |= zip::kFlagEncrypted;
+  info.flags = flags;
+  // Measured from the start of the data, so the encryption header's 12 bytes are included.
+  info.SetCompressedSize64(out_.Position() - dataStart);
+  return true;
+}
+
+// --- update ---
+
+void ArchiveWriter::Run::KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry) {
+  // The old local header gives the length of its name and extra field.
+  std::uint8_t local[zip::kLocalHeaderSize];
+  const std::uint64_t oldOffset = entry.LocalHeaderOffset64();
+  old.Seek(oldOffset);
+  if (!old.ReadExact(local, sizeof local)) throw EFatalUnzipError();
+  ByteReader lr(local, sizeof local);
+  lr.Skip(zip::kLocalNameLengthOffset);
+  const std::uint16_t localNameLength = lr.U16();
+  const std::uint16_t localExtraLength = lr.U16();
+  std::vector<std::uint8_t> localExtra(localExtraLength);
+  old.Seek(oldOffset + zip::kLocalHeaderSize + localNameLength);
+  if (!old.ReadExact(localExtra.data(), localExtra.size())) throw EFatalUnzipError();
+
+  // Central extra blocks other than Zip64, and the comment, from the old central header.
+  std::vector<std::uint8_t> central(zip::kCentralHeaderSize);
+  old.Seek(entry.centralHeaderPosition);
+  if (!old.ReadExact(central.data(), central.size())) throw EFatalUnzipError();
+  ByteReader cr(central);
+  cr.Skip(28);
+  const std::uint16_t nameLength = cr.U16();
+  const std::uint16_t extraLength = cr.U16();
+  const std::uint16_t commentLength = cr.U16();
+  std::vector<std::uint8_t> extra(extraLength);
+  std::string comment(commentLength, '\0');
+  old.Seek(entry.centralHeaderPosition + zip::kCentralHeaderSize + nameLength);
+  if (!old.ReadExact(extra.data(), extra.size()) || !old.ReadExact(comment.data(), comment.size()))
+    throw EFatalUnzipError();
+  std::vector<std::uint8_t> kept;
+  for (ByteReader er(extra); er.remaining() >= zip::kExtraBlockHeaderSize;) {
+    const std::size_t at = er.position();
+    const std::uint16_t tag = er.U16();
+    const std::uint16_t length = er.U16();
+    if (er.Bytes(length) == nullptr) break;
+    if (tag != zip::kZip64ExtraTag)
+      kept.insert(kept.end(), extra.begin() + static_cast<std::ptrdiff_t>(at),
+                  extra.begin() + static_cast<std::ptrdiff_t>(er.position()));
+  }
+
+  auto info = std::make_unique<TZipHeaderInfo>(entry);
+  info->flags = static_cast<std::uint16_t>(info->flags & ~zip::kFlagDataDescriptor);
+  info->localExtraLength = localExtraLength;
+  info->centralExtraLength = 0;
+  info->zip64BlockLength = 0;
+  info->extraFieldLength = 0;
+  info->comment.reset();
+  info->commentLength = 0;
+  if (commentLength > 0) {
+    info->comment = comment;
+    info->commentLength = commentLength;
+  }
+  const std::uint64_t compressed = entry.CompressedSize64();
+  info->SetCompressedSize64(compressed);
+  info->SetUncompressedSize64(entry.UncompressedSize64());
+  info->SetDiskNumberStart32(0);
+  info->SetLocalHeaderOffset64(out_.Position());
+  const std::vector<std::uint8_t> header = info->LocalHeaderBytes(localExtra);
+  Write(header.data(), header.size());
+
+  old.Seek(oldOffset + zip::kLocalHeaderSize + localNameLength + localExtraLength);
+  std::vector<std::uint8_t> block(kCopyBlock);
+  for (std::uint64_t left = compressed; left > 0;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
+    if (!old.ReadExact(block.data(), want)) throw EFatalUnzipError();
+    Write(block.data(), want);
+    left -= want;
+  }
+  Append(std::move(info), std::move(kept));
+}
+
+void ArchiveWriter::Run::MergeOldArchive(ZipInput& old) {
+  for (int i = 0; i < w_.EntryCount(); ++i) {
+    const TZipHeaderInfo& entry = w_.Entry(i);
+    SourceFile* match = nullptr;
+    for (SourceFile& source : sources_) {
+      if (source.done) continue;
+      if (EqualIgnoringAsciiCase(source.directoryPart + source.filePart, entry.FullName())) {
+        match = &source;
+        break;
+      }
+    }
+    bool replace = false;
+    if (match != nullptr) {
+      if (w_.ZipAction == TZipAction::zaReplace) {
+        replace = true;
+      } else {
+        std::string bare = match->path;
+        while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+        const auto fileTime = DosDateTime::FileTime(bare);
+        replace = fileTime && DosDateTime::NormaliseDos(entry.dosDateTime) < *fileTime;
+        if (!replace) match->done = true;
+      }
+    }
+    if (replace) {
+      PackOne(*match);
+    } else {
+      KeepOldEntry(old, entry);
+    }
+  }
+}
+
+// --- central directory and end record ---
+
+void ArchiveWriter::Run::WriteCentralDirectory() {
+  TEndCentral end;
+  const std::uint64_t offset = out_.Position();
+  end.SetThisDisk32(0);
+  end.SetCentralStartDisk32(0);
+  for (NewEntry& e : entries_) {
+    const std::vector<std::uint8_t> bytes = e.info->CentralHeaderBytes(e.oldExtraBlocks);
+    Write(bytes.data(), bytes.size());
+  }
+  end.SetEntriesThisDisk64(entries_.size());
+  end.SetTotalEntries64(entries_.size());
+  end.SetCentralOffset64(offset);
+  end.SetCentralSize64(out_.Position() - offset);
+  const std::vector<std::uint8_t> bytes = end.Bytes(out_.Position());
+  Write(bytes.data(), bytes.size());
+}
+
+// Puts the finished temporary file in place of the archive. A rename replaces the old archive in
+// one step; across file systems the copy goes to "<archive>$$$" first and is renamed over the
+// archive only when complete, so the old archive is never lost half-way.
+void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
+  const std::string& target = w_.ZipName();
+  if (::rename(temporary.c_str(), target.c_str()) == 0) return;
+  const std::string failure = "Error: Could not copy from " + temporary + " -> " + target;
+  if (errno != EXDEV) throw EZipError(failure);
+
+  const std::string staging = target + "$$$";
+  const FileHandle in(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
+  ZipOutput copy;
+  if (in.get() < 0 || !copy.Create(staging)) throw EZipError(failure);
+  try {
+    std::vector<std::uint8_t> block(1 << 16);
+    std::uint64_t copied = 0;
+    for (std::size_t got; (got = ReadFull(in.get(), block.data(), block.size())) > 0;) {
+      copy.Write(block.data(), got);
+      copied += got;
+    }
+    copy.Close();
+    if (copied == 0 || ::rename(staging.c_str(), target.c_str()) != 0) throw EZipError(failure);
+    ::unlink(temporary.c_str());
+  } catch (...) {
+    copy.Abandon();
+    ::unlink(staging.c_str());
+    throw;
+  }
+}
+
+int ArchiveWriter::Run::Execute() {
+  ExpandFilesList();
+
+  const std::string zipName = w_.ZipName();
+  const bool update = IsRegularFile(zipName);
+  std::string target = zipName;
+  if (update) {
+    std::string dir = w_.TempPath;
+    std::error_code ec;
+    if (dir.empty() || !fs::is_directory(dir, ec)) dir = fs::temp_directory_path(ec).string();
+    if (dir.empty()) dir = "/tmp";
+    std::string pattern = dir + (dir.back() == '/' ? "" : "/") + "ARZXXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) throw ENotEnoughRoom();
+    target = pattern;
+    out_.Adopt(fd);
+  } else if (!out_.Create(zipName)) {
+    throw MakeOpenError(zipName, errno);
+  }
+
+  try {
+    if (update) {
+      // An existing file that is not an archive ends the run here, before anything is written.
+      // The file is opened afresh: the one held open may be an archive this run's
+      // predecessor has since replaced.
+      w_.CloseArchive();
+      w_.OpenArchive();
+      w_.CloseArchive();
+      ZipInput old;
+      old.Open(zipName);
+      MergeOldArchive(old);
+    }
+    for (SourceFile& source : sources_)
+      if (!source.done) PackOne(source);
+    WriteCentralDirectory();
+    out_.Close();
+    if (update) ReplaceArchive(target);
+  } catch (...) {
+    out_.Abandon();
+    ::unlink(target.c_str());
+    w_.CloseArchive();
+    if (w_.ZipName().empty()) w_.SetZipName(zipName);  // the reader forgets it after a failure
+    throw;
+  }
+
+  // The reader side now describes the archive just written.
+  try {
+    w_.CloseArchive();
+    w_.ReadDirectory();
+    w_.CloseArchive();
+  } catch (const EZipError&) {
+    // The archive was written and put in place; a failure to list it again is not the run's.
+  }
+  return packed_;
+}
+
+}  // namespace archive

@@ -1,0 +1,106 @@
+#pragma once
+// ArchiveWriter: packs files and directory trees into a backup archive (one ZIP file, every file
+// deflated and protected with the traditional PKWARE encryption when a password is set).
+//
+// The writer extends the ArchiveReader: it shares its settings (ZipName, FilesList, Password,
+// OEMConvert, DoProcessMessages, ...), its entry records and its directory reading, which it uses
+// to merge the entries of an existing archive when that archive is updated. After a successful
+// run the reader side describes the archive just written.
+//
+// An existing archive is never written in place: the new archive goes to a temporary file "ARZ…"
+// that replaces the old one only when it is complete, so a failed run leaves the old archive as
+// it was.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/ArchiveReader.h"
+
+namespace archive {
+
+enum class TZipAction : std::uint8_t { zaUpdate, zaReplace, zaFreshen };
+enum class TMultiMode : std::uint8_t { mmNone, mmSpan, mmBlocks };
+
+// Multi-volume settings. The archive is always written as one file (mmNone), where none of these
+// values has an effect; they are kept so that callers can set them as they always have.
+struct TMultiZipInfo {
+  std::int64_t BlockSize = 1457600;
+  std::int64_t FirstBlockSize = 0;
+  std::int64_t SaveOnFirstDisk = 0;
+  bool SaveZipInfoOnFirstDisk = false;
+  TMultiMode MultiMode = TMultiMode::mmNone;
+  bool CheckDiskLabels = true;
+  bool WriteDiskLabels = true;
+};
+
+class ArchiveWriter : public ArchiveReader {
+ public:
+  ArchiveWriter();
+  ~ArchiveWriter() override;
+
+  // --- settings (the reader's are inherited) ---
+  int PackLevel = 6;  // 0 (stored) .. 9
+  TZipAction ZipAction = TZipAction::zaUpdate;
+  bool AddDirEntriesOnRecurse = false;
+  bool SkipIfArchiveBitNotSet = false;
+  bool ResetArchiveBitOnZip = false;  // no archive bit to reset on this platform
+  bool Store83Names = false;
+  bool Dispose = false;               // delete each source file once it is packed
+  std::vector<std::string> ExcludeList;
+  std::vector<std::string> NoCompressList;
+  std::string TempPath;               // where the temporary "ARZ…" file goes; system default if empty
+  std::string RootDir;                // prefix for FilesList entries without a directory
+  std::vector<std::string> RelativePathList;
+  TMultiZipInfo MultiZipInfo;
+
+  // Coupled flags: RelativePaths on also switches StorePaths and Recurse on; StorePaths off also
+  // switches StoreVolumes and RelativePaths off; StoreVolumes on also switches StorePaths on.
+  bool Recurse() const { return recurse_; }
+  void SetRecurse(bool on) { recurse_ = on; }
+  bool StorePaths() const { return storePaths_; }
+  void SetStorePaths(bool on);
+  bool RelativePaths() const { return relativePaths_; }
+  void SetRelativePaths(bool on);
+  bool StoreVolumes() const { return storeVolumes_; }
+  void SetStoreVolumes(bool on);
+
+  // The four include flags are bits of one attribute mask (read-only 0x01, hidden 0x02,
+  // system 0x04, archive 0x20); hidden and system files are left out by default.
+  bool IncludeReadOnlyFiles() const { return (attributeMask_ & 0x01) != 0; }
+  void SetIncludeReadOnlyFiles(bool on) { SetMaskBit(0x01, on); }
+  bool IncludeHiddenFiles() const { return (attributeMask_ & 0x02) != 0; }
+  void SetIncludeHiddenFiles(bool on) { SetMaskBit(0x02, on); }
+  bool IncludeSysFiles() const { return (attributeMask_ & 0x04) != 0; }
+  void SetIncludeSysFiles(bool on) { SetMaskBit(0x04, on); }
+  bool IncludeArchiveFiles() const { return (attributeMask_ & 0x20) != 0; }
+  void SetIncludeArchiveFiles(bool on) { SetMaskBit(0x20, on); }
+  std::uint32_t AttributeMask() const { return attributeMask_; }
+
+  // True while this component reads, extracts or packs.
+  bool IsBusy() const { return packing_ || ArchiveReader::IsBusy(); }
+
+  // Packs what FilesList names into the archive ZipName (creating it, or updating it when it
+  // exists) and returns the number of entries packed; 0 at once when ZipName is blank. FilesList
+  // is empty afterwards, whatever happened. Raises ENotEnoughRoom, EZCompressionError,
+  // EUserCanceled, the reader's errors for an existing file that is not a readable archive, and
+  // EZipError when the finished archive cannot be put in place.
+  int PackFiles();
+
+ private:
+  struct SourceFile;
+  class Run;
+  friend class Run;
+
+  void SetMaskBit(std::uint32_t bit, bool on);
+
+  bool recurse_ = false;
+  bool storePaths_ = false;
+  bool relativePaths_ = false;
+  bool storeVolumes_ = false;
+  std::uint32_t attributeMask_ = 0x39;
+  bool packing_ = false;
+};
+
+}  // namespace archive

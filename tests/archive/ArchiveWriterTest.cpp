@@ -1,0 +1,485 @@
+#include "archive/ArchiveWriter.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <csignal>
+#include <filesystem>
+#include <random>
+
+#include "archive/ArchiveErrors.h"
+#include "archive/Crc32.h"
+#include "archive/EncryptionHeaderRandom.h"
+#include "archive/ZipCrypto.h"
+#include "platform/Dialogs.h"
+#include "support/TempDir.h"
+#include "archive/WriterTestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace writertest;
+using archive::ArchiveWriter;
+
+constexpr char kPassword[] = "Secret-Pass_42";
+
+// The stored form of a directory: its full path without the leading '/', ending in '/'.
+std::string StoredDir(const std::string& dir) { return dir.substr(1) + "/"; }
+
+std::string RawDeflate(const std::string& data, int level) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()) + 16, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+std::string Incompressible(std::size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(size, '\0');
+  for (char& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+void SetMTime(const std::string& path, std::time_t when) {
+  struct timespec times[2] = {{when, 0}, {when, 0}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+class ArchiveWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(work);
+    std::uint32_t next = 1000;
+    archive::SetHeaderSeedSource([next]() mutable { return next += 7; });
+  }
+  void TearDown() override { archive::SetHeaderSeedSource({}); }
+
+  // Packs the work directory the way a backup does (recursing, directory entries, full paths).
+  int Pack(const std::string& password = kPassword, int level = 6) {
+    writer.FilesList = {work + "/*.*"};
+    writer.AddDirEntriesOnRecurse = true;
+    writer.SetRelativePaths(true);
+    writer.SetZipName(zip);
+    writer.Password = password;
+    writer.PackLevel = level;
+    return writer.PackFiles();
+  }
+
+  testsupport::TempDir tmp;
+  std::string work = tmp / "work";
+  std::string zip = tmp / "out.dmp";
+  ArchiveWriter writer;
+  platform::ScriptedDialogs dialogs;
+  platform::ScopedDialogs scoped{&dialogs};
+};
+
+TEST_F(ArchiveWriterTest, DefaultsAndCouplingsOfTheSettings) {
+  ArchiveWriter w;
+  EXPECT_EQ(w.PackLevel, 6);
+  EXPECT_EQ(w.ZipAction, archive::TZipAction::zaUpdate);
+  EXPECT_FALSE(w.Recurse());
+  EXPECT_FALSE(w.StorePaths());
+  EXPECT_EQ(w.AttributeMask(), 0x39u);
+  EXPECT_TRUE(w.IncludeReadOnlyFiles());
+  EXPECT_TRUE(w.IncludeArchiveFiles());
+  EXPECT_FALSE(w.IncludeHiddenFiles());
+  EXPECT_FALSE(w.IncludeSysFiles());
+  EXPECT_EQ(w.OEMConvert, archive::TOEMConvert::oemAlways);
+  EXPECT_TRUE(w.DoProcessMessages);
+  EXPECT_EQ(w.MultiZipInfo.BlockSize, 1457600);
+  EXPECT_EQ(w.MultiZipInfo.MultiMode, archive::TMultiMode::mmNone);
+
+  w.SetRelativePaths(true);
+  EXPECT_TRUE(w.StorePaths());
+  EXPECT_TRUE(w.Recurse());
+  w.SetStoreVolumes(true);
+  w.SetStorePaths(false);
+  EXPECT_FALSE(w.StoreVolumes());
+  EXPECT_FALSE(w.RelativePaths());
+  EXPECT_TRUE(w.Recurse());
+  w.SetStoreVolumes(true);
+  EXPECT_TRUE(w.StorePaths());
+
+  w.SetIncludeHiddenFiles(true);
+  w.SetIncludeSysFiles(true);
+  EXPECT_EQ(w.AttributeMask(), 0x3Fu);
+  w.SetIncludeReadOnlyFiles(false);
+  w.SetIncludeArchiveFiles(false);
+  EXPECT_EQ(w.AttributeMask(), 0x1Eu);
+}
+
+TEST_F(ArchiveWriterTest, EmptyFolderGivesTheBareEndRecord) {
+  EXPECT_EQ(Pack(), 0);
+  const std::string bytes = ReadFile(zip);
+  ASSERT_EQ(bytes.size(), 22u);
+  EXPECT_EQ(bytes, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+}
+
+TEST_F(ArchiveWriterTest, BlankZipNameDoesNothingAndClearsTheList) {
+  writer.FilesList = {work + "/*.*"};
+  writer.SetZipName("   ");
+  EXPECT_EQ(writer.PackFiles(), 0);
+  EXPECT_TRUE(writer.FilesList.empty());
+}
+
+TEST_F(ArchiveWriterTest, EncryptedEntriesHaveTheDocumentedLayout) {
+  const std::string xml = "<xml>" + std::string(5000, 'r') + "</xml>";
+  WriteFile(work + "/a.xml", xml);
+  WriteFile(work + "/empty.xml", "");
+  fs::create_directories(work + "/sub");
+  WriteFile(work + "/sub/b.xml", "bee");
+  WriteFile(work + "/z.xml", "zed");
+
+  ASSERT_EQ(Pack(), 5);
+  const std::string bytes = ReadFile(zip);
+  const ParsedArchive a = Parse(bytes);
+  ASSERT_TRUE(a.ok);
+  ASSERT_EQ(a.entries.size(), 5u);
+  const std::string dir = StoredDir(work);
+  const std::vector<std::string> names = {dir + "a.xml", dir + "empty.xml", dir + "sub/",
+                                          dir + "sub/b.xml", dir + "z.xml"};
+  const std::vector<std::string> contents = {xml, "", "", "bee", "zed"};
+  EXPECT_EQ(a.entries[0].localOffset, 0u);
+
+  std::uint32_t seed = 1000;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const ParsedEntry& e = a.entries[i];
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(e.name, names[i]);
+    EXPECT_EQ(e.versionNeeded, 20u);
+    EXPECT_EQ(e.versionMadeBy, 45u);
+    EXPECT_EQ(e.internalAttributes, 0u);
+    EXPECT_EQ(e.centralExtraLength, 0u);
+    EXPECT_EQ(e.centralFlags, e.flags);
+    EXPECT_EQ(e.centralMethod, e.method);
+    EXPECT_EQ(e.centralCrc, e.crc);
+    EXPECT_EQ(e.centralCompressed, e.compressedSize);
+    if (names[i].back() == '/') {
+      EXPECT_EQ(e.flags, 0u);
+      EXPECT_EQ(e.method, 0u);
+      EXPECT_EQ(e.crc, 0u);
+      EXPECT_EQ(e.compressedSize, 0u);
+      EXPECT_EQ(e.uncompressedSize, 0u);
+      EXPECT_EQ(e.externalAttributes & 0x10u, 0x10u);
+      EXPECT_EQ(a.entries[i + 1].localOffset, e.dataOffset) << "no data after a directory entry";
+      continue;
+    }
+    const std::string deflated = RawDeflate(contents[i], 6);
+    EXPECT_EQ(e.flags, 0x0001u);
+    EXPECT_EQ(e.method, 8u);
+    EXPECT_EQ(e.externalAttributes, 0x20u);
+    EXPECT_EQ(e.crc, archive::Crc32Of(contents[i].data(), contents[i].size()));
+    EXPECT_EQ(e.uncompressedSize, contents[i].size());
+    EXPECT_EQ(e.compressedSize, deflated.size() + 12);
+    if (contents[i].empty()) {
+      EXPECT_EQ(e.compressedSize, 14u);
+      EXPECT_EQ(e.crc, 0u);
+    }
+
+    // Decrypt the header and the data with the password's keys.
+    archive::ZipKeys keys(kPassword);
+    std::string data = bytes.substr(e.dataOffset, e.compressedSize);
+    keys.Decrypt(reinterpret_cast<std::uint8_t*>(data.data()), data.size());
+    archive::EncryptionHeaderRandom random;
+    random.Seed(seed += 7);
+    for (int b = 0; b < 10; ++b)
+      EXPECT_EQ(static_cast<std::uint8_t>(data[b]), random.NextHeaderByte()) << "byte " << b;
+    EXPECT_EQ(static_cast<std::uint8_t>(data[10]), static_cast<std::uint8_t>(e.crc >> 16));
+    EXPECT_EQ(static_cast<std::uint8_t>(data[11]), static_cast<std::uint8_t>(e.crc >> 24));
+    EXPECT_EQ(data.substr(12), deflated);
+  }
+  EXPECT_EQ(a.entriesThisDisk, 5u);
+  EXPECT_EQ(a.totalEntries, 5u);
+  EXPECT_EQ(a.commentLength, 0u);
+  EXPECT_EQ(a.centralOffset, a.entries.back().dataOffset + a.entries.back().compressedSize);
+}
+
+TEST_F(ArchiveWriterTest, LevelPasswordAndMethodDecideTheFlags) {
+  WriteFile(work + "/t.xml", std::string(3000, 'q'));
+  struct Case {
+    int level;
+    const char* password;
+    std::uint32_t flags;
+    std::uint32_t method;
+  } cases[] = {
+      {0, kPassword, 0x0005, 0}, {1, kPassword, 0x0005, 8}, {2, "", 0x0004, 8},
+      {3, kPassword, 0x0001, 8}, {6, "", 0x0000, 8},        {8, kPassword, 0x0003, 8},
+      {9, "", 0x0002, 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.level);
+    fs::remove(zip);
+    ASSERT_EQ(Pack(c.password, c.level), 1);
+    const std::string bytes = ReadFile(zip);
+    const ParsedArchive a = Parse(bytes);
+    ASSERT_TRUE(a.ok);
+    const ParsedEntry& e = a.entries.at(0);
+    EXPECT_EQ(e.flags, c.flags);
+    EXPECT_EQ(e.method, c.method);
+    const std::size_t header = *c.password ? 12 : 0;
+    const std::string expected =
+        c.method == 0 ? std::string(3000, 'q') : RawDeflate(std::string(3000, 'q'), c.level);
+    EXPECT_EQ(e.compressedSize, expected.size() + header);
+    if (!*c.password) {
+      EXPECT_EQ(bytes.substr(e.dataOffset, e.compressedSize), expected);
+    }
+  }
+}
+
+TEST_F(ArchiveWriterTest, IdenticalFilesGiveDifferentEncryptedBytes) {
+  archive::SetHeaderSeedSource({});  // the real clock
+  const std::string content = Incompressible(4096, 7);
+  WriteFile(work + "/one.xml", content);
+  WriteFile(work + "/two.xml", content);
+  ASSERT_EQ(Pack(), 2);
+  const std::string bytes = ReadFile(zip);
+  const ParsedArchive a = Parse(bytes);
+  ASSERT_EQ(a.entries.size(), 2u);
+  const std::string first = bytes.substr(a.entries[0].dataOffset, a.entries[0].compressedSize);
+  const std::string second = bytes.substr(a.entries[1].dataOffset, a.entries[1].compressedSize);
+  ASSERT_EQ(first.size(), second.size());
+  EXPECT_NE(first.substr(0, 10), second.substr(0, 10));
+  std::size_t same = 0;
+  for (std::size_t i = 12; i < first.size(); ++i) same += first[i] == second[i];
+  EXPECT_LT(same, first.size() / 64) << "the data must not repeat between the entries";
+}
+
+TEST_F(ArchiveWriterTest, HiddenFilesAndDirectoriesAreLeftOutUnlessIncluded) {
+  WriteFile(work + "/.hidden.xml", "h");
+  WriteFile(work + "/.dir/inside.xml", "i");
+  WriteFile(work + "/seen.xml", "s");
+  ASSERT_EQ(Pack(), 1);
+  EXPECT_EQ(Parse(ReadFile(zip)).entries.at(0).name, StoredDir(work) + "seen.xml");
+
+  fs::remove(zip);
+  writer.SetIncludeHiddenFiles(true);
+  ASSERT_EQ(Pack(), 4);
+  const ParsedArchive a = Parse(ReadFile(zip));
+  EXPECT_EQ(a.entries.at(0).name, StoredDir(work) + ".dir/");
+  EXPECT_EQ(a.entries.at(0).externalAttributes, 0x12u);
+  EXPECT_EQ(a.entries.at(2).externalAttributes, 0x22u);
+}
+
+TEST_F(ArchiveWriterTest, ReadOnlyFileKeepsItsAttributeBit) {
+  WriteFile(work + "/ro.xml", "r");
+  fs::permissions(work + "/ro.xml", fs::perms::owner_write, fs::perm_options::remove);
+  ASSERT_EQ(Pack(), 1);
+  EXPECT_EQ(Parse(ReadFile(zip)).entries.at(0).externalAttributes, 0x21u);
+}
+
+TEST_F(ArchiveWriterTest, ChineseNamesAreStoredInGbk) {
+  WriteFile(work + "/报表数据.xml", "数据");
+  ASSERT_EQ(Pack(), 1);
+  // 报表数据 in GBK.
+  const std::string gbk = "\xB1\xA8\xB1\xED\xCA\xFD\xBE\xDD";
+  EXPECT_EQ(Parse(ReadFile(zip)).entries.at(0).name, StoredDir(work) + gbk + ".xml");
+}
+
+TEST_F(ArchiveWriterTest, TheArchiveNeverPacksItself) {
+  zip = work + "/inside.dmp";
+  WriteFile(work + "/a.xml", "a");
+  ASSERT_EQ(Pack(), 1);
+  ASSERT_EQ(Pack(), 1);  // second run: the archive now exists inside the walked folder
+  const ParsedArchive a = Parse(ReadFile(zip));
+  ASSERT_EQ(a.entries.size(), 1u);
+  EXPECT_EQ(a.entries[0].name, StoredDir(work) + "a.xml");
+}
+
+TEST_F(ArchiveWriterTest, NamesEqualButForCaseArePackedOnce) {
+  WriteFile(work + "/Data.xml", "upper");
+  WriteFile(work + "/data.xml", "lower");
+  ASSERT_EQ(Pack(), 1);
+  const ParsedArchive a = Parse(ReadFile(zip));
+  ASSERT_EQ(a.entries.size(), 1u);
+  EXPECT_EQ(a.entries[0].name, StoredDir(work) + "Data.xml");
+}
+
+TEST_F(ArchiveWriterTest, NamedFilesAndMissingOnesInTheList) {
+  WriteFile(work + "/named.xml", "n");
+  writer.FilesList = {work + "/named.xml", work + "/missing.xml", work + "/"};
+  writer.SetStorePaths(true);
+  writer.SetZipName(zip);
+  writer.Password = kPassword;
+  EXPECT_EQ(writer.PackFiles(), 2);
+  const ParsedArchive a = Parse(ReadFile(zip));
+  ASSERT_EQ(a.entries.size(), 2u);
+  EXPECT_EQ(a.entries[0].name, StoredDir(work) + "named.xml");
+  EXPECT_EQ(a.entries[1].name, StoredDir(work));
+  EXPECT_TRUE(writer.FilesList.empty());
+}
+
+TEST_F(ArchiveWriterTest, WithoutStorePathsOnlyFileNamesAreStored) {
+  WriteFile(work + "/flat.xml", "f");
+  writer.FilesList = {work + "/*.*"};
+  writer.SetZipName(zip);
+  EXPECT_EQ(writer.PackFiles(), 1);
+  EXPECT_EQ(Parse(ReadFile(zip)).entries.at(0).name, "flat.xml");
+}
+
+TEST_F(ArchiveWriterTest, ReaderSideDescribesTheNewArchiveAndBusyIsRestored) {
+  WriteFile(work + "/a.xml", "a");
+  WriteFile(work + "/b.xml", "b");
+  ASSERT_EQ(Pack(), 2);
+  EXPECT_FALSE(writer.IsBusy());
+  ASSERT_EQ(writer.EntryCount(), 2);
+  EXPECT_EQ(writer.Entry(1).FileName(), "b.xml");
+  EXPECT_TRUE(writer.FilesList.empty());
+}
+
+// --- updates ---
+
+class ArchiveWriterUpdateTest : public ArchiveWriterTest {
+ protected:
+  void SetUp() override {
+    ArchiveWriterTest::SetUp();
+    fs::create_directories(temps);
+    writer.TempPath = temps;
+    WriteFile(work + "/a.xml", "first a");
+    WriteFile(work + "/b.xml", "first b");
+    SetMTime(work + "/a.xml", base);
+    SetMTime(work + "/b.xml", base);
+    ASSERT_EQ(Pack(), 2);
+    first = ReadFile(zip);
+  }
+
+  std::string EntryData(const std::string& bytes, std::size_t index) {
+    const ParsedArchive a = Parse(bytes);
+    const ParsedEntry& e = a.entries.at(index);
+    std::string data = bytes.substr(e.dataOffset, e.compressedSize);
+    archive::ZipKeys keys(kPassword);
+    keys.Decrypt(reinterpret_cast<std::uint8_t*>(data.data()), data.size());
+    return data.substr(12);
+  }
+
+  std::string temps = tmp / "temps";
+  std::time_t base = 1700000000;  // an even second
+  std::string first;
+};
+
+TEST_F(ArchiveWriterUpdateTest, SameTwoSecondStepKeepsTheOldEntry) {
+  WriteFile(work + "/a.xml", "second a, longer");
+  SetMTime(work + "/a.xml", base + 1);
+  WriteFile(work + "/b.xml", "second b");
+  SetMTime(work + "/b.xml", base + 10);
+  WriteFile(work + "/c.xml", "new c");
+  ASSERT_EQ(Pack(), 3);
+
+  const std::string second = ReadFile(zip);
+  const ParsedArchive a = Parse(second);
+  ASSERT_TRUE(a.ok);
+  ASSERT_EQ(a.entries.size(), 3u);
+  const std::string dir = StoredDir(work);
+  EXPECT_EQ(a.entries[0].name, dir + "a.xml");
+  EXPECT_EQ(a.entries[1].name, dir + "b.xml");
+  EXPECT_EQ(a.entries[2].name, dir + "c.xml");
+  // a.xml kept: its encrypted bytes are copied unchanged.
+  const ParsedArchive old = Parse(first);
+  EXPECT_EQ(second.substr(a.entries[0].dataOffset, a.entries[0].compressedSize),
+            first.substr(old.entries[0].dataOffset, old.entries[0].compressedSize));
+  EXPECT_EQ(a.entries[0].crc, old.entries[0].crc);
+  // b.xml replaced, c.xml appended.
+  EXPECT_EQ(EntryData(second, 1), RawDeflate("second b", 6));
+  EXPECT_EQ(EntryData(second, 2), RawDeflate("new c", 6));
+  EXPECT_TRUE(fs::is_empty(temps));
+}
+
+TEST_F(ArchiveWriterUpdateTest, ReplaceActionRewritesEveryMatchingEntry) {
+  WriteFile(work + "/a.xml", "second a");
+  SetMTime(work + "/a.xml", base);
+  writer.ZipAction = archive::TZipAction::zaReplace;
+  ASSERT_EQ(Pack(), 2);
+  EXPECT_EQ(EntryData(ReadFile(zip), 0), RawDeflate("second a", 6));
+}
+
+TEST_F(ArchiveWriterUpdateTest, OldEntriesMissingFromTheFolderAreKept) {
+  fs::remove(work + "/b.xml");
+  WriteFile(work + "/a.xml", "second a");
+  SetMTime(work + "/a.xml", base + 100);
+  ASSERT_EQ(Pack(), 2);
+  const std::string bytes = ReadFile(zip);
+  EXPECT_EQ(EntryData(bytes, 0), RawDeflate("second a", 6));
+  EXPECT_EQ(EntryData(bytes, 1), RawDeflate("first b", 6));
+}
+
+TEST_F(ArchiveWriterUpdateTest, MovingAcrossFileSystemsCopiesTheArchive) {
+  if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no second file system at /dev/shm";
+  std::string shmTemps = "/dev/shm/dmwriter-" + std::to_string(::getpid());
+  fs::create_directories(shmTemps);
+  writer.TempPath = shmTemps;
+  WriteFile(work + "/a.xml", "second a");
+  SetMTime(work + "/a.xml", base + 100);
+  ASSERT_EQ(Pack(), 2);
+  EXPECT_EQ(EntryData(ReadFile(zip), 0), RawDeflate("second a", 6));
+  EXPECT_TRUE(fs::is_empty(shmTemps));
+  EXPECT_FALSE(fs::exists(zip + "$$$"));
+  fs::remove_all(shmTemps);
+}
+
+TEST_F(ArchiveWriterUpdateTest, ExistingFileThatIsNoArchiveIsLeftAlone) {
+  const std::string text = std::string(100, 'x') + " this is no archive";
+  WriteFile(zip, text);
+  WriteFile(work + "/a.xml", "second a");
+  EXPECT_THROW(Pack(), archive::EIncompleteZip);
+  EXPECT_EQ(ReadFile(zip), text);
+  EXPECT_TRUE(fs::is_empty(temps));
+  EXPECT_TRUE(writer.FilesList.empty());
+  EXPECT_FALSE(writer.IsBusy());
+  EXPECT_EQ(writer.ZipName(), zip);
+}
+
+TEST_F(ArchiveWriterUpdateTest, FailureHalfWayLeavesTheOldArchiveUnchanged) {
+  // An unreadable member makes no difference (it is skipped); a write failure does: the
+  // temporary folder runs out of room when the file-size limit is reached.
+  WriteFile(work + "/big.xml", Incompressible(3 << 20, 3));
+  struct rlimit old {};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = old;
+  limited.rlim_cur = 1 << 20;
+  ::setrlimit(RLIMIT_FSIZE, &limited);
+  EXPECT_THROW(Pack(), archive::ENotEnoughRoom);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(ReadFile(zip), first);
+  EXPECT_TRUE(fs::is_empty(temps));
+}
+
+TEST_F(ArchiveWriterTest, NoRoomForANewArchiveRemovesThePartialFile) {
+  WriteFile(work + "/big.xml", Incompressible(3 << 20, 4));
+  struct rlimit old {};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = old;
+  limited.rlim_cur = 1 << 20;
+  ::setrlimit(RLIMIT_FSIZE, &limited);
+  try {
+    Pack();
+    ADD_FAILURE() << "no exception";
+  } catch (const archive::ENotEnoughRoom& e) {
+    EXPECT_STREQ(e.what(), "Not enough room to write archive");
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(fs::exists(zip));
+  EXPECT_FALSE(writer.IsBusy());
+}
+
+TEST_F(ArchiveWriterTest, UncreatableArchiveRaisesAndClearsTheList) {
+  WriteFile(work + "/a.xml", "a");
+  zip = tmp / "no/such/dir/out.dmp";
+  EXPECT_THROW(Pack(), archive::EZipError);
+  EXPECT_TRUE(writer.FilesList.empty());
+  EXPECT_FALSE(writer.IsBusy());
+}
+
+}  // namespace
