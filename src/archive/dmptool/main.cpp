@@ -1,0 +1,199 @@
+// dmptool: the command-line companion of the migration tool for backup archives.
+//
+//   dmptool [--password TEXT] list ARCHIVE
+//   dmptool [--password TEXT] verify ARCHIVE
+//   dmptool [--password TEXT] [--overwrite] extract ARCHIVE DIR
+//   dmptool [--password TEXT] pack DIR ARCHIVE
+//
+// Without --password the archive password of the migration tool is used (never printed).
+// Exit codes: 0 success; 1 the archive was read but an entry is unsound or was not written;
+// 2 wrong usage; 3 the archive could not be read or written.
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "archive/ArchiveErrors.h"
+#include "archive/ArchiveReader.h"
+#include "archive/ArchiveSettings.h"
+#include "archive/ArchiveWriter.h"
+#include "archive/DosDateTime.h"
+#include "archive/ZipFormat.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUnsound = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 3;
+
+int Usage(const std::string& problem) {
+  if (!problem.empty()) std::cerr << "dmptool: " << problem << "\n";
+  std::cerr << "usage: dmptool [--password TEXT] list ARCHIVE\n"
+               "       dmptool [--password TEXT] verify ARCHIVE\n"
+               "       dmptool [--password TEXT] [--overwrite] extract ARCHIVE DIR\n"
+               "       dmptool [--password TEXT] pack DIR ARCHIVE\n";
+  return kExitUsage;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path, std::uint64_t* size = nullptr) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (size) *size = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+const char* OutcomeText(archive::TEntryOutcome outcome) {
+  switch (outcome) {
+    case archive::TEntryOutcome::Extracted: return "ok";
+    case archive::TEntryOutcome::BadPassword: return "wrong password";
+    case archive::TEntryOutcome::BadCrc: return "CRC mismatch (damaged data)";
+    case archive::TEntryOutcome::NoOverwrite: return "not written: the file exists (use --overwrite)";
+    case archive::TEntryOutcome::CreateError: return "the file could not be created";
+    case archive::TEntryOutcome::UnknownMethod: return "unknown compression method";
+  }
+  return "failed";
+}
+
+// Reads the archive's directory; false (with a message) when it is missing or no ZIP archive.
+bool OpenDirectory(archive::ArchiveReader& reader, const std::string& path) {
+  std::uint64_t size = 0;
+  if (!IsRegularFile(path, &size)) {
+    std::cerr << "dmptool: " << path << ": no such archive file\n";
+    return false;
+  }
+  reader.SetZipName(path);
+  reader.ReadDirectory();
+  if (reader.EndCentral() == nullptr && size > 0) {
+    std::cerr << "dmptool: " << path
+              << ": not a ZIP archive (no end of central directory record found)\n";
+    return false;
+  }
+  return true;
+}
+
+int List(const std::string& path) {
+  archive::ArchiveReader reader;
+  if (!OpenDirectory(reader, path)) return kExitFailure;
+  std::printf("%-19s %12s %12s %-8s %-3s %s\n", "Modified", "Size", "Packed", "Method", "Enc",
+              "Name");
+  std::uint64_t total = 0;
+  for (int i = 0; i < reader.EntryCount(); ++i) {
+    const archive::TZipHeaderInfo& e = reader.Entry(i);
+    const platform::LocalDateTime t = archive::DosDateTime::FromDos(e.dosDateTime);
+    const char* method = e.compressionMethod == archive::zip::kMethodDeflated ? "deflate"
+                         : e.compressionMethod == archive::zip::kMethodStored ? "stored"
+                                                                                : "other";
+    std::printf("%04d-%02d-%02d %02d:%02d:%02d %12llu %12llu %-8s %-3s %s\n", t.year, t.month,
+                t.day, t.hour, t.minute, t.second,
+                static_cast<unsigned long long>(e.UncompressedSize64()),
+                static_cast<unsigned long long>(e.CompressedSize64()), method,
+                e.IsEncrypted() ? "yes" : "no", e.FullName().c_str());
+    total += e.UncompressedSize64();
+  }
+  std::printf("%d entries, %llu bytes\n", reader.EntryCount(),
+              static_cast<unsigned long long>(total));
+  return kExitOk;
+}
+
+// Reports every entry that did not come through; returns the exit code.
+int Report(const archive::ArchiveReader& reader, int good, const char* verb) {
+  for (const archive::TEntryResult& r : reader.LastResults())
+    if (r.outcome != archive::TEntryOutcome::Extracted)
+      std::cerr << "dmptool: " << r.name << ": " << OutcomeText(r.outcome) << "\n";
+  const int files = reader.FileEntryCount();
+  std::printf("%d of %d files %s\n", good, files, verb);
+  return good == files ? kExitOk : kExitUnsound;
+}
+
+int Verify(const std::string& path, const std::string& password) {
+  archive::ArchiveReader reader;
+  if (!OpenDirectory(reader, path)) return kExitFailure;
+  reader.Password = password;
+  reader.DoAll = true;
+  const int good = reader.TestSelected();
+  return Report(reader, good, "sound");
+}
+
+int Extract(const std::string& path, const std::string& dir, const std::string& password,
+            bool overwrite) {
+  archive::ArchiveReader reader;
+  if (!OpenDirectory(reader, path)) return kExitFailure;
+  reader.SetDestDir(dir);
+  reader.Password = password;
+  reader.OverwriteMode = overwrite ? archive::TOverwriteMode::Always : archive::TOverwriteMode::Never;
+  reader.DoAll = true;
+  const int good = reader.ExtractSelected();
+  return Report(reader, good, "extracted");
+}
+
+int Pack(const std::string& dir, const std::string& path, const std::string& password) {
+  if (!IsDirectory(dir)) {
+    std::cerr << "dmptool: " << dir << ": no such directory\n";
+    return kExitFailure;
+  }
+  std::string source = dir;
+  while (source.size() > 1 && source.back() == '/') source.pop_back();
+  archive::ArchiveWriter writer;
+  writer.FilesList = {source + "/*.*"};
+  writer.AddDirEntriesOnRecurse = true;
+  writer.SetRelativePaths(true);
+  writer.SetZipName(path);
+  writer.Password = password;
+  const int count = writer.PackFiles();
+  std::printf("%d entries packed into %s\n", count, path.c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  std::string password;
+  bool passwordGiven = false;
+  bool overwrite = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--password") {
+      if (i + 1 >= argc) return Usage("--password needs a value");
+      password = argv[++i];
+      passwordGiven = true;
+    } else if (a == "--overwrite") {
+      overwrite = true;
+    } else if (a == "-h" || a == "--help") {
+      Usage("");
+      return kExitOk;
+    } else if (a.size() > 1 && a[0] == '-' && a.rfind("--", 0) == 0) {
+      return Usage("unknown option " + a);
+    } else {
+      args.push_back(a);
+    }
+  }
+  if (args.empty()) return Usage("no command given");
+  if (!passwordGiven) password = archive::ArchivePassword();
+
+  const std::string& command = args[0];
+  const std::size_t want = command == "extract" || command == "pack" ? 3 : 2;
+  if (command != "list" && command != "verify" && command != "extract" && command != "pack")
+    return Usage("unknown command " + command);
+  if (args.size() != want) return Usage("wrong number of arguments for " + command);
+
+  try {
+    if (command == "list") return List(args[1]);
+    if (command == "verify") return Verify(args[1], password);
+    if (command == "extract") return Extract(args[1], args[2], password, overwrite);
+    return Pack(args[1], args[2], password);
+  } catch (const std::exception& e) {
+    std::cerr << "dmptool: " << command << " failed: " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
