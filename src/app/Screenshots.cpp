@@ -1,0 +1,107 @@
+// dm_screenshots DIR: shows the real windows of the program and writes pictures of them:
+//   main-backup.png      the main window at start (backup mode, folder proposal filled in)
+//   main-restore.png     the main window in restore mode after a failed connection test
+//   progress-backup.png  the progress window as a backup sets it up
+//   progress-restore.png the progress window as a restore sets it up, importing a table
+// Run under a display (scripts/screenshot.sh starts one with Xvfb).
+
+#include <QApplication>
+#include <QDir>
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <cstdio>
+
+#include "app/TFImportDate.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/EventPump.h"
+#include "ui/TFmProgressBar.h"
+#include "ui/TGauge.h"
+
+namespace {
+
+struct FixedClock : platform::IClock {
+  platform::LocalDateTime Now() const override { return {2013, 6, 15, 10, 0, 0, 0}; }
+};
+
+void Settle() {
+  for (int i = 0; i < 10; ++i) {
+    platform::PumpEvents();
+    platform::WaitForEvents(20);
+  }
+}
+
+bool Save(QWidget* window, const QDir& dir, const char* name) {
+  Settle();
+  const QString path = dir.filePath(QString::fromLatin1(name));
+  if (window->grab().save(path, "PNG")) {
+    std::printf("%s\n", qPrintable(path));
+    return true;
+  }
+  std::fprintf(stderr, "dm_screenshots: cannot write %s\n", qPrintable(path));
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationDisplayName(QStringLiteral("Norvale数据迁移工具（V3.1-V4.0）"));
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: dm_screenshots <folder>\n");
+    return 2;
+  }
+  const QDir dir(QString::fromLocal8Bit(argv[1]));
+  QDir().mkpath(dir.absolutePath());
+
+  platform::ScriptedDialogs dialogs;
+  platform::ScopedDialogs installed(&dialogs);
+  FixedClock clock;
+  platform::SetClock(&clock);
+
+  app::TFImportDate window;
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/icon.png")));
+  window.show();
+  bool ok = true;
+
+  dialogs.folderAnswers.push_back(std::string("/data/backup"));
+  window.btnSelectClick();
+  ok &= Save(&window, dir, "main-backup.png");
+
+  window.rbRestore->setChecked(true);
+  window.ConnectDatabase = [](const std::string&) { return false; };
+  window.btnTestContectedClick();
+  ok &= Save(&window, dir, "main-restore.png");
+
+  ui::TFmProgressBar* progress = window.CreateProgressWindow();
+  progress->txt1->hide();
+  progress->pbrDetail->hide();
+  progress->SetClientHeight(120);
+  progress->LabInfo->setText(QStringLiteral("正在备份数据，请稍候..."));
+  progress->show();
+  progress->Gauge1->SetMinValue(0);
+  progress->Gauge1->SetMaxValue(15);
+  progress->Gauge1->SetProgress(6);
+  ok &= Save(progress, dir, "progress-backup.png");
+  window.DestroyProgressWindow();
+
+  progress = window.CreateProgressWindow();
+  progress->txt1->show();
+  progress->pbrDetail->show();
+  progress->SetClientHeight(200);
+  progress->LabInfo->setText(QStringLiteral("正在还原数据，请稍候..."));
+  progress->show();
+  progress->Gauge1->SetMinValue(0);
+  progress->Gauge1->SetMaxValue(15);
+  progress->Gauge1->SetProgress(7);
+  progress->SetDetailProgress("正在导入表B04REPORT中的记录", 240, 0, 1);
+  progress->UpdateDetailProgress(110, "");
+  ok &= Save(progress, dir, "progress-restore.png");
+  window.DestroyProgressWindow();
+
+  platform::SetClock(nullptr);
+  return ok ? 0 : 1;
+}

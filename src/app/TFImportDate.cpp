@@ -1,0 +1,370 @@
+#include "app/TFImportDate.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QScreen>
+#include <exception>
+
+#include "diag/Trace.h"
+#include "migration/ConnectionProfile.h"
+#include "migration/DbConnection.h"
+#include "migration/DbQuery.h"
+#include "migration/FileList.h"
+#include "platform/Dialogs.h"
+#include "platform/EventPump.h"
+#include "ui/JpegImage.h"
+#include "ui/TBmpButton.h"
+#include "ui/TFmProgressBar.h"
+#include "ui/TGauge.h"
+#include "ui/TImage.h"
+#include "ui/WindowDrag.h"
+
+// The pictures are compiled into the program (assets/assets.qrc).
+static void InitAssets() { Q_INIT_RESOURCE(assets); }
+
+namespace app {
+
+namespace {
+
+const QColor kWhite(0xFF, 0xFF, 0xFF);
+const QColor kLime(0x00, 0xFF, 0x00);
+const QColor kRed(0xFF, 0x00, 0x00);
+
+QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// 新宋体 where the system has it; a CJK font of the system stands in otherwise.
+QFont LabelFont() {
+  QFont font;
+  font.setFamilies({Q("NSimSun"), Q("新宋体"), Q("SimSun"), Q("WenQuanYi Zen Hei")});
+  font.setPixelSize(14);
+  return font;
+}
+
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({Q("Tahoma"), Q("WenQuanYi Zen Hei")});
+  font.setPixelSize(11);
+  return font;
+}
+
+void SetTextColour(QWidget* w, const QColor& colour) {
+  QPalette pal = w->palette();
+  for (auto group : {QPalette::Active, QPalette::Inactive}) {
+    pal.setColor(group, QPalette::WindowText, colour);
+    pal.setColor(group, QPalette::ButtonText, colour);
+  }
+  w->setPalette(pal);
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, QRect geometry, const char* text,
+                  const QColor& colour) {
+  auto* label = new QLabel(Q(text), parent);
+  label->setObjectName(Q(name));
+  label->setGeometry(geometry);
+  label->setFont(LabelFont());
+  label->setTextFormat(Qt::PlainText);
+  SetTextColour(label, colour);
+  return label;
+}
+
+ui::TBmpButton* MakeButton(QWidget* parent, const char* name, QPoint topLeft,
+                           ui::TBmpButton::Face face) {
+  auto* button = new ui::TBmpButton(parent);
+  button->setObjectName(Q(name));
+  button->setGeometry(QRect(topLeft, QSize(90, 26)));
+  button->SetPicture(QPixmap(QStringLiteral(":/assets/buttons/%1.png").arg(Q(name))));
+  button->SetFace(face);
+  return button;
+}
+
+QRadioButton* MakeRadio(QWidget* parent, const char* name, QRect geometry, const char* text,
+                        const char* tip) {
+  auto* radio = new QRadioButton(Q(text), parent);
+  radio->setObjectName(Q(name));
+  radio->setGeometry(geometry);
+  radio->setFont(LabelFont());
+  radio->setToolTip(Q(tip));
+  SetTextColour(radio, kWhite);
+  return radio;
+}
+
+}  // namespace
+
+std::string ProposeArchiveName(const std::string& folder, const platform::LocalDateTime& today) {
+  const std::string name =
+      QString::asprintf("%04d%02d%02dbak.dmp", today.year, today.month, today.day).toStdString();
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+// One run in the sense of Busy(): disables the controls that could start another run inside
+// this one, and on leaving the outermost run enables them again and carries out a close that
+// was requested meanwhile.
+class TFImportDate::BusyScope {
+ public:
+  explicit BusyScope(TFImportDate& window) : window_(window) {
+    if (window_.busyDepth_++ == 0) window_.SetBusy(true);
+  }
+  ~BusyScope() {
+    if (--window_.busyDepth_ != 0) return;
+    window_.SetBusy(false);
+    if (window_.closePending_) {
+      window_.closePending_ = false;
+      window_.close();
+    }
+  }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  TFImportDate& window_;
+};
+
+TFImportDate::TFImportDate(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      conADOConParty_(std::make_unique<migration::TDbConnection>()),
+      qry1_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
+      qry2_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
+      qry3_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
+      qryExecute_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())) {
+  InitAssets();
+  setObjectName(QStringLiteral("FImportDate"));
+  setWindowTitle(Q("数据迁移工具"));
+  setFont(WindowFont());
+  setFixedSize(590, 403);
+  // Button face under the picture, in case the picture is missing.
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+  setPalette(pal);
+  setAutoFillBackground(true);
+
+  conADOConParty_->CommandTimeout = 1000;
+  conADOConParty_->ConnectionTimeout = 5;
+  ConnectDatabase = [this](const std::string& key) {
+    return migration::ConnectKingbase(*conADOConParty_, key);
+  };
+
+  BuildControls();
+}
+
+TFImportDate::~TFImportDate() = default;
+
+void TFImportDate::BuildControls() {
+  img1 = new ui::TImage(this);
+  img1->setObjectName(QStringLiteral("img1"));
+  img1->setGeometry(0, 0, 590, 403);
+  img1->SetPicture(ui::LoadJpeg(QStringLiteral(":/assets/background.jpg")));
+  connect(img1, &ui::TImage::MouseMoved, this, &TFImportDate::img1MouseMove);
+
+  lblHint = MakeLabel(this, "lblHint", {89, 253, 168, 14}, "选择保存数据备份的路径：", kWhite);
+  Label1 = MakeLabel(this, "Label1", {89, 215, 112, 14}, "数据库连接状态：", kWhite);
+  lblContectedStatus = MakeLabel(this, "lblContectedStatus", {251, 215, 0, 14}, "", kLime);
+
+  using Face = ui::TBmpButton::Face;
+  btnBeginBackup = MakeButton(this, "btnBeginBackup", {89, 337}, Face::Raised);
+  btnTestContected = MakeButton(this, "btnTestContected", {379, 209}, Face::Flat);
+  btnExit = MakeButton(this, "btnExit", {379, 337}, Face::Flat);
+  btnSelect = MakeButton(this, "btnSelect", {379, 275}, Face::Flat);
+  btnBeginRestore = MakeButton(this, "btnBeginRestore", {89, 337}, Face::Raised);
+  btnBeginRestore->hide();
+
+  fllst1 = new QListWidget(this);
+  fllst1->setObjectName(QStringLiteral("fllst1"));
+  fllst1->setGeometry(96, 400, 57, 17);
+  fllst1->hide();
+
+  edtFile = new QLineEdit(this);
+  edtFile->setObjectName(QStringLiteral("edtFile"));
+  edtFile->setGeometry(89, 278, 256, 21);
+  edtFile->setReadOnly(true);
+  edtFile->setStyleSheet(QStringLiteral(
+      "QLineEdit { border: 1px solid #7f9db9; background: white; color: black; padding: 0 2px; }"));
+
+  rbBackup = MakeRadio(this, "rbBackup", {89, 176, 154, 17}, "NorvaleV3.1备份",
+                       "NorvaleV3.1备份（Kingbase 4.1数据库）");
+  rbRestore = MakeRadio(this, "rbRestore", {251, 176, 155, 17}, "NorvaleV4.0还原",
+                        "NorvaleV4.0还原（Kingbase 6.1数据库）");
+  rbBackup->setChecked(true);
+
+  // The mode handlers run only when a radio button becomes checked, by mouse or keyboard.
+  connect(rbBackup, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) rbBackupClick();
+  });
+  connect(rbRestore, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) rbRestoreClick();
+  });
+  connect(btnBeginBackup, &QAbstractButton::clicked, this, &TFImportDate::btnBeginBackupClick);
+  connect(btnBeginRestore, &QAbstractButton::clicked, this, &TFImportDate::btnBeginBackupClick);
+  connect(btnTestContected, &QAbstractButton::clicked, this,
+          &TFImportDate::btnTestContectedClick);
+  connect(btnExit, &QAbstractButton::clicked, this, &TFImportDate::btnExitClick);
+  connect(btnSelect, &QAbstractButton::clicked, this, &TFImportDate::btnSelectClick);
+}
+
+void TFImportDate::rbBackupClick() {
+  btnBeginBackup->show();
+  btnBeginRestore->hide();
+  edtFile->clear();
+  lblHint->setText(Q("选择保存数据备份的路径："));
+}
+
+void TFImportDate::rbRestoreClick() {
+  btnBeginBackup->hide();
+  btnBeginRestore->show();
+  edtFile->clear();
+  lblHint->setText(Q("选择保存备份数据的文件："));
+}
+
+void TFImportDate::btnSelectClick() {
+  try {
+    if (rbBackup->isChecked()) {
+      const platform::FolderDialogTexts texts{"选择路径", "路径", "目录", "Drives", "确定", "取消"};
+      if (auto folder = platform::Dialogs().SelectFolder(texts)) {
+        edtFile->setText(
+            QString::fromStdString(ProposeArchiveName(*folder, platform::Clock().Now())));
+      }
+    } else if (rbRestore->isChecked()) {
+      if (auto file = platform::Dialogs().OpenFile()) {
+        edtFile->setText(QString::fromStdString(*file));
+      }
+    }
+  } catch (const std::exception& e) {
+    ShowUnhandled(e.what());
+  }
+}
+
+void TFImportDate::btnBeginBackupClick() {
+  // A second start never runs inside the first (the buttons are disabled meanwhile; this also
+  // holds for a click delivered programmatically).
+  if (Busy()) return;
+  try {
+    BusyScope run(*this);
+    diag::TraceEnter("btnBeginBackupClick");
+    struct Leave {
+      ~Leave() { diag::TraceLeave("btnBeginBackupClick"); }
+    } leave;
+
+    // Whatever the last test showed, the start tests again with the checked mode's profile.
+    btnTestContectedClick();
+    if (lblContectedStatus->text() == Q(kStatusFailed)) {
+      platform::Dialogs().MessageBox("数据库连接不成功，请检查数据库服务是否启动！", "警告",
+                                     platform::kMbIconWarning);
+      return;
+    }
+    if (closePending_) return;  // the user asked to quit during the test: start nothing
+    if (rbBackup->isChecked()) {
+      if (BackupData) BackupData();
+    } else if (rbRestore->isChecked()) {
+      if (RestoreData) RestoreData();
+    }
+  } catch (const std::exception& e) {
+    ShowUnhandled(e.what());
+  }
+}
+
+void TFImportDate::btnExitClick() { close(); }
+
+void TFImportDate::btnTestContectedClick() {
+  try {
+    BusyScope run(*this);
+    const std::string key = rbBackup->isChecked() ? "bf" : "hy";
+    SetStatus(kStatusTesting, kWhite, false);
+    diag::DelayPumping(3000);
+    const bool connected = ConnectDatabase ? ConnectDatabase(key) : false;
+    if (connected) {
+      SetStatus(kStatusConnected, kLime, true);
+    } else {
+      SetStatus(kStatusFailed, kRed, true);
+    }
+  } catch (const std::exception& e) {
+    ShowUnhandled(e.what());
+  }
+}
+
+void TFImportDate::img1MouseMove(Qt::MouseButtons buttons) { ui::DragWindowOnMouseMove(this, buttons); }
+
+void TFImportDate::RunProcedure(const std::function<void()>& procedure) {
+  try {
+    BusyScope run(*this);
+    procedure();
+  } catch (const std::exception& e) {
+    ShowUnhandled(e.what());
+  }
+}
+
+ui::TFmProgressBar* TFImportDate::CreateProgressWindow() {
+  progressWindow_ = std::make_unique<ui::TFmProgressBar>(this);
+  return progressWindow_.get();
+}
+
+void TFImportDate::DestroyProgressWindow() { progressWindow_.reset(); }
+
+void TFImportDate::StepProgress() {
+  ++ProgressCount;
+  if (progressWindow_) progressWindow_->Gauge1->SetProgress(ProgressBase + ProgressCount);
+  platform::PumpEvents();
+}
+
+std::vector<std::string> TFImportDate::ListFiles(const std::string& directory) {
+  std::vector<std::string> names = migration::ListPlainFiles(directory);
+  fllst1->clear();
+  for (const auto& name : names) fllst1->addItem(QString::fromStdString(name));
+  return names;
+}
+
+void TFImportDate::closeEvent(QCloseEvent* event) {
+  if (Busy()) {
+    // Held until the running procedure has cleaned up.
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+void TFImportDate::showEvent(QShowEvent* event) {
+  if (!centred_) {
+    centred_ = true;
+    if (const QScreen* s = screen()) {
+      QRect frame = frameGeometry();
+      frame.moveCenter(s->availableGeometry().center());
+      move(frame.topLeft());
+    }
+  }
+  QWidget::showEvent(event);
+}
+
+void TFImportDate::SetBusy(bool busy) {
+  for (QWidget* w : std::initializer_list<QWidget*>{rbBackup, rbRestore, btnSelect,
+                                                    btnTestContected, btnBeginBackup,
+                                                    btnBeginRestore}) {
+    w->setEnabled(!busy);
+  }
+}
+
+void TFImportDate::SetStatus(const char* text, const QColor& colour, bool bold) {
+  QFont font = lblContectedStatus->font();
+  if (bold) {
+    // Bold alone: the other styles go.
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+  }
+  font.setBold(bold);
+  lblContectedStatus->setFont(font);
+  SetTextColour(lblContectedStatus, colour);
+  lblContectedStatus->setText(Q(text));
+  // The label grows with its text; its height stays.
+  lblContectedStatus->resize(lblContectedStatus->sizeHint().width(), 14);
+}
+
+void TFImportDate::ShowUnhandled(const char* message) {
+  platform::Dialogs().MessageBox(message, QApplication::applicationDisplayName().toStdString(),
+                                 platform::kMbIconError);
+}
+
+}  // namespace app

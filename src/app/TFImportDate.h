@@ -1,0 +1,139 @@
+#pragma once
+// The main window FImportDate: choose backup or restore with the two radio buttons, pick the
+// target folder or the archive, test the database connection, start the work, quit.
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QRadioButton;
+
+namespace migration {
+class TDbConnection;
+class TDbQuery;
+}  // namespace migration
+
+namespace ui {
+class TBmpButton;
+class TFmProgressBar;
+class TImage;
+}  // namespace ui
+
+namespace app {
+
+// The archive name proposed for a backup into `folder` on `today`: <folder>/<YYYYMMDD>bak.dmp,
+// with a single separator behind the root "/".
+std::string ProposeArchiveName(const std::string& folder, const platform::LocalDateTime& today);
+
+// Texts of the status label after a connection test.
+inline constexpr const char* kStatusTesting = "正在连接中...";
+inline constexpr const char* kStatusConnected = "连接成功";
+inline constexpr const char* kStatusFailed = "连接不成功";
+
+class TFImportDate : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TFImportDate(QWidget* parent = nullptr);
+  ~TFImportDate() override;
+
+  // Controls, back to front.
+  ui::TImage* img1 = nullptr;
+  QLabel* lblHint = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* lblContectedStatus = nullptr;
+  ui::TBmpButton* btnBeginBackup = nullptr;
+  ui::TBmpButton* btnTestContected = nullptr;
+  ui::TBmpButton* btnExit = nullptr;
+  ui::TBmpButton* btnSelect = nullptr;
+  ui::TBmpButton* btnBeginRestore = nullptr;
+  QListWidget* fllst1 = nullptr;
+  QLineEdit* edtFile = nullptr;
+  QRadioButton* rbBackup = nullptr;
+  QRadioButton* rbRestore = nullptr;
+
+  // Event handlers.
+  void rbBackupClick();
+  void rbRestoreClick();
+  void btnSelectClick();
+  void btnBeginBackupClick();
+  void btnExitClick();
+  void btnTestContectedClick();
+  void img1MouseMove(Qt::MouseButtons buttons);
+
+  // The procedures the start button runs for the checked mode. Empty: the start button tests
+  // the connection and does nothing more.
+  std::function<void()> BackupData;
+  std::function<void()> RestoreData;
+  // How the connection test connects with a profile key; ConnectKingbase on conADOConParty
+  // unless replaced.
+  std::function<bool(const std::string& key)> ConnectDatabase;
+
+  // True while a connection test or a backup or restore runs: the mode, browse, test and start
+  // controls are disabled and a close request waits for the end of the run.
+  bool Busy() const { return busyDepth_ > 0; }
+  // Runs `procedure` as one run in the sense of Busy(); a close requested meanwhile is carried
+  // out right after it, and an exception leaving it is shown to the user.
+  void RunProcedure(const std::function<void()>& procedure);
+
+  // Components without a window.
+  migration::TDbConnection& conADOConParty() { return *conADOConParty_; }
+  migration::TDbQuery& qry1() { return *qry1_; }
+  migration::TDbQuery& qry2() { return *qry2_; }
+  migration::TDbQuery& qry3() { return *qry3_; }
+  migration::TDbQuery& qryExecute() { return *qryExecute_; }
+
+  // The progress-window slot: the window of the running backup or restore, or none.
+  ui::TFmProgressBar* CreateProgressWindow();
+  ui::TFmProgressBar* ProgressWindow() const { return progressWindow_.get(); }
+  void DestroyProgressWindow();
+
+  // Overall progress: the gauge shows ProgressBase + ProgressCount.
+  int ProgressBase = 0;
+  int ProgressCount = 0;
+  // The query (backup) or file name (restore) being worked on.
+  std::string CurrentItem;
+  // The queries of a running backup.
+  std::vector<std::string> QueryList;
+  // Adds one finished step, shows it on the gauge and handles pending events.
+  void StepProgress();
+
+  // fllst1 pointed at `directory`: the names of its plain files (no directories, no hidden
+  // files), sorted ascending regardless of case.
+  std::vector<std::string> ListFiles(const std::string& directory);
+
+  // The WorkDirectory of the running procedure; empty otherwise.
+  std::string WorkDirectory;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  class BusyScope;
+  void BuildControls();
+  void SetBusy(bool busy);
+  void SetStatus(const char* text, const QColor& colour, bool bold);
+  // The application's default handling of an exception that leaves a handler: a box with the
+  // message, the application title as caption and the error icon.
+  void ShowUnhandled(const char* message);
+
+  std::unique_ptr<migration::TDbConnection> conADOConParty_;
+  std::unique_ptr<migration::TDbQuery> qry1_, qry2_, qry3_, qryExecute_;
+  // TODO(archive): the ArchiveWriter and ArchiveReader components join here once dm_archive
+  // provides them.
+  std::unique_ptr<ui::TFmProgressBar> progressWindow_;
+
+  int busyDepth_ = 0;
+  bool closePending_ = false;
+  bool centred_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,479 @@
+#include "app/TFImportDate.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "support/TempDir.h"
+#include "support/TraceCapture.h"
+#include "ui/MouseHelpers.h"
+#include "ui/TBmpButton.h"
+#include "ui/TFmProgressBar.h"
+#include "ui/TGauge.h"
+#include "ui/TImage.h"
+#include "ui/WindowDrag.h"
+
+namespace {
+
+using app::TFImportDate;
+
+const QColor kWhite(255, 255, 255), kLime(0, 255, 0), kRed(255, 0, 0);
+
+QString Q(const char* s) { return QString::fromUtf8(s); }
+
+QColor TextColour(const QWidget* w) { return w->palette().color(QPalette::WindowText); }
+
+struct FixedClock : platform::IClock {
+  platform::LocalDateTime now;
+  platform::LocalDateTime Now() const override { return now; }
+};
+
+class MainWindow : public ::testing::Test {
+ protected:
+  MainWindow() : installed_(&dialogs) {
+    clock.now = {2013, 6, 15, 9, 30, 0, 0};
+    platform::SetClock(&clock);
+  }
+  ~MainWindow() override { platform::SetClock(nullptr); }
+
+  platform::ScriptedDialogs dialogs;
+  FixedClock clock;
+
+ private:
+  platform::ScopedDialogs installed_;
+
+ protected:
+  TFImportDate window;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+struct ControlRow {
+  const char* name;
+  QRect geometry;
+  const char* text;  // nullptr: not a text control
+  QColor colour;     // invalid: not checked
+  bool visible;
+};
+
+TEST_F(MainWindow, EveryControlSitsWhereTheWindowWasDesigned) {
+  window.show();
+  EXPECT_EQ(window.size(), QSize(590, 403));
+  EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(window.windowTitle(), Q("数据迁移工具"));
+  EXPECT_EQ(window.font().pixelSize(), 11);
+
+  const ControlRow rows[] = {
+      {"img1", {0, 0, 590, 403}, nullptr, {}, true},
+      {"lblHint", {89, 253, 168, 14}, "选择保存数据备份的路径：", kWhite, true},
+      {"Label1", {89, 215, 112, 14}, "数据库连接状态：", kWhite, true},
+      {"btnBeginBackup", {89, 337, 90, 26}, nullptr, {}, true},
+      {"btnTestContected", {379, 209, 90, 26}, nullptr, {}, true},
+      {"btnExit", {379, 337, 90, 26}, nullptr, {}, true},
+      {"btnSelect", {379, 275, 90, 26}, nullptr, {}, true},
+      {"btnBeginRestore", {89, 337, 90, 26}, nullptr, {}, false},
+      {"fllst1", {96, 400, 57, 17}, nullptr, {}, false},
+      {"edtFile", {89, 278, 256, 21}, "", {}, true},
+      {"rbBackup", {89, 176, 154, 17}, "NorvaleV3.1备份", kWhite, true},
+      {"rbRestore", {251, 176, 155, 17}, "NorvaleV4.0还原", kWhite, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto* w = window.findChild<QWidget*>(Q(row.name));
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->geometry(), row.geometry);
+    EXPECT_EQ(w->isVisible(), row.visible);
+    if (row.text != nullptr) {
+      QString text;
+      if (auto* l = qobject_cast<QLabel*>(w)) text = l->text();
+      if (auto* b = qobject_cast<QAbstractButton*>(w)) text = b->text();
+      if (auto* e = qobject_cast<QLineEdit*>(w)) text = e->text();
+      EXPECT_EQ(text, Q(row.text));
+    }
+    if (row.colour.isValid()) {
+      EXPECT_EQ(TextColour(w), row.colour);
+      EXPECT_EQ(w->font().pixelSize(), 14);
+    }
+  }
+  // The status label: empty, lime green, 14 high at its place.
+  EXPECT_EQ(window.lblContectedStatus->pos(), QPoint(251, 215));
+  EXPECT_EQ(window.lblContectedStatus->height(), 14);
+  EXPECT_TRUE(window.lblContectedStatus->text().isEmpty());
+  EXPECT_EQ(TextColour(window.lblContectedStatus), kLime);
+}
+
+TEST_F(MainWindow, ButtonsShowTheirPicturesUnderAHandCursor) {
+  for (ui::TBmpButton* b : {window.btnBeginBackup, window.btnTestContected, window.btnExit,
+                            window.btnSelect, window.btnBeginRestore}) {
+    SCOPED_TRACE(b->objectName().toStdString());
+    EXPECT_EQ(b->Picture().size(), QSize(91, 27));
+    EXPECT_TRUE(b->text().isEmpty());
+    EXPECT_EQ(b->cursor().shape(), Qt::PointingHandCursor);
+  }
+  EXPECT_EQ(window.btnBeginBackup->GetFace(), ui::TBmpButton::Face::Raised);
+  EXPECT_EQ(window.btnBeginRestore->GetFace(), ui::TBmpButton::Face::Raised);
+  EXPECT_EQ(window.btnExit->GetFace(), ui::TBmpButton::Face::Flat);
+}
+
+TEST_F(MainWindow, BackgroundIsTheDecodedPictureAndTheRestIsTransparentOverIt) {
+  EXPECT_EQ(window.img1->Picture().size(), QSize(598, 430));
+  EXPECT_FALSE(window.lblHint->autoFillBackground());
+  EXPECT_FALSE(window.rbBackup->autoFillBackground());
+  // Rendered, the pixel beside a label's text is the picture's, not a widget background.
+  window.show();
+  const QImage shot = window.grab().toImage();
+  const QImage bare = window.img1->grab().toImage().scaled(shot.size());
+  const QPoint besideHint(89 + 167, 253 + 1);  // the last, blank column of lblHint
+  EXPECT_EQ(shot.pixelColor(besideHint), bare.pixelColor(besideHint));
+}
+
+TEST_F(MainWindow, RadioButtonsCarryTheirToolTipsAndStartInBackupMode) {
+  EXPECT_EQ(window.rbBackup->toolTip(), Q("NorvaleV3.1备份（Kingbase 4.1数据库）"));
+  EXPECT_EQ(window.rbRestore->toolTip(), Q("NorvaleV4.0还原（Kingbase 6.1数据库）"));
+  EXPECT_TRUE(window.rbBackup->isChecked());
+  EXPECT_FALSE(window.rbRestore->isChecked());
+  EXPECT_TRUE(window.edtFile->isReadOnly());
+  EXPECT_EQ(window.ProgressWindow(), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mode switch
+
+TEST_F(MainWindow, ModeSwitchSwapsStartButtonsEmptiesTheFileAndSetsTheHint) {
+  window.show();
+  window.edtFile->setText(Q("/data/backup/20130615bak.dmp"));
+  QTest::mouseClick(window.rbRestore, Qt::LeftButton);
+  EXPECT_TRUE(window.rbRestore->isChecked());
+  EXPECT_FALSE(window.btnBeginBackup->isVisible());
+  EXPECT_TRUE(window.btnBeginRestore->isVisible());
+  EXPECT_TRUE(window.edtFile->text().isEmpty());
+  EXPECT_EQ(window.lblHint->text(), Q("选择保存备份数据的文件："));
+
+  window.edtFile->setText(Q("/data/x.dmp"));
+  // By keyboard: the arrow key moves the check within the group.
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  window.rbRestore->setFocus();
+  QTest::keyClick(window.rbRestore, Qt::Key_Left);
+  EXPECT_TRUE(window.rbBackup->isChecked());
+  EXPECT_TRUE(window.btnBeginBackup->isVisible());
+  EXPECT_FALSE(window.btnBeginRestore->isVisible());
+  EXPECT_TRUE(window.edtFile->text().isEmpty());
+  EXPECT_EQ(window.lblHint->text(), Q("选择保存数据备份的路径："));
+}
+
+TEST_F(MainWindow, ClickingTheCheckedRadioButtonChangesNothing) {
+  window.show();
+  window.edtFile->setText(Q("/data/backup/20130615bak.dmp"));
+  QTest::mouseClick(window.rbBackup, Qt::LeftButton);
+  EXPECT_TRUE(window.rbBackup->isChecked());
+  EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
+}
+
+TEST_F(MainWindow, ModeSwitchLeavesTheStatusLabelAlone) {
+  window.ConnectDatabase = [](const std::string&) { return true; };
+  window.btnTestContectedClick();
+  window.rbRestore->setChecked(true);
+  EXPECT_EQ(window.lblContectedStatus->text(), Q(app::kStatusConnected));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Browse
+
+TEST(ArchiveName, ProposalHasTheDateAndOneSeparator) {
+  struct Case {
+    const char* folder;
+    platform::LocalDateTime date;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"/data/backup", {2013, 6, 15}, "/data/backup/20130615bak.dmp"},
+      {"/", {2013, 6, 15}, "/20130615bak.dmp"},
+      {"/media/usb/", {2013, 6, 15}, "/media/usb/20130615bak.dmp"},
+      {"/data", {2024, 1, 2}, "/data/20240102bak.dmp"},
+      {"/数据/备份", {1999, 12, 31}, "/数据/备份/19991231bak.dmp"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(app::ProposeArchiveName(c.folder, c.date), c.expected);
+}
+
+TEST_F(MainWindow, BrowseInBackupModeProposesTheArchiveInTheChosenFolder) {
+  dialogs.folderAnswers = {std::string("/data/backup"), std::string("/"), std::nullopt};
+  window.btnSelect->click();
+  EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
+  window.btnSelect->click();
+  EXPECT_EQ(window.edtFile->text(), Q("/20130615bak.dmp"));
+  window.btnSelect->click();  // cancelled
+  EXPECT_EQ(window.edtFile->text(), Q("/20130615bak.dmp"));
+
+  ASSERT_EQ(dialogs.folderDialogs.size(), 3u);
+  const auto& texts = dialogs.folderDialogs.front();
+  EXPECT_EQ(texts.caption, "选择路径");
+  EXPECT_EQ(texts.pathPrompt, "路径");
+  EXPECT_EQ(texts.treePrompt, "目录");
+  EXPECT_EQ(texts.drivePrompt, "Drives");
+  EXPECT_EQ(texts.okText, "确定");
+  EXPECT_EQ(texts.cancelText, "取消");
+  EXPECT_EQ(dialogs.fileDialogs, 0);
+}
+
+TEST_F(MainWindow, BrowseInRestoreModeTakesTheChosenFile) {
+  window.rbRestore->setChecked(true);
+  dialogs.fileAnswers = {std::string("/data/backup/20130615bak.dmp"), std::nullopt};
+  window.btnSelect->click();
+  EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
+  window.btnSelect->click();  // cancelled
+  EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
+  EXPECT_EQ(dialogs.fileDialogs, 2);
+  EXPECT_TRUE(dialogs.folderDialogs.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connection test and start
+
+class StartButton : public MainWindow {
+ protected:
+  StartButton() {
+    window.ConnectDatabase = [this](const std::string& key) {
+      keys.push_back(key);
+      return connects;
+    };
+    window.BackupData = [this] { ++backups; };
+    window.RestoreData = [this] { ++restores; };
+  }
+  bool connects = true;
+  std::vector<std::string> keys;
+  int backups = 0;
+  int restores = 0;
+};
+
+TEST_F(StartButton, WithTheDatabaseDownItWarnsOnceAndRunsNothing) {
+  testsupport::TraceCapture trace;
+  connects = false;
+  window.show();
+  QElapsedTimer timer;
+  timer.start();
+  QTest::mouseClick(window.btnBeginBackup, Qt::LeftButton);
+  EXPECT_GE(timer.elapsed(), 3000);
+
+  EXPECT_EQ(window.lblContectedStatus->text(), Q("连接不成功"));
+  EXPECT_EQ(TextColour(window.lblContectedStatus), kRed);
+  EXPECT_TRUE(window.lblContectedStatus->font().bold());
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "数据库连接不成功，请检查数据库服务是否启动！");
+  EXPECT_EQ(dialogs.shown[0].caption, "警告");
+  EXPECT_EQ(dialogs.shown[0].style, 48);
+  EXPECT_EQ(backups + restores, 0);
+  EXPECT_EQ(keys, std::vector<std::string>{"bf"});
+  EXPECT_TRUE(trace.Contains("Enter btnBeginBackupClick"));
+  EXPECT_TRUE(trace.Contains("Leave btnBeginBackupClick"));
+}
+
+TEST_F(StartButton, AlwaysTestsAgainWithTheCheckedModesProfile) {
+  window.btnTestContectedClick();  // an earlier green test
+  ASSERT_EQ(window.lblContectedStatus->text(), Q("连接成功"));
+  window.btnBeginBackupClick();
+  EXPECT_EQ(backups, 1);
+
+  window.rbRestore->setChecked(true);
+  window.btnBeginRestore->click();
+  EXPECT_EQ(restores, 1);
+  EXPECT_EQ(backups, 1);
+  EXPECT_EQ(keys, (std::vector<std::string>{"bf", "bf", "hy"}));
+  EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(StartButton, TestShowsItsThreeStatesAndKeepsTheWindowResponsive) {
+  window.show();
+  QString during;
+  QColor duringColour;
+  bool duringBold = true;
+  bool testButtonEnabled = true;
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (++ticks == 5) {
+      during = window.lblContectedStatus->text();
+      duringColour = TextColour(window.lblContectedStatus);
+      duringBold = window.lblContectedStatus->font().bold();
+      testButtonEnabled = window.btnTestContected->isEnabled();
+    }
+  });
+  ticker.start(100);
+  QElapsedTimer timer;
+  timer.start();
+  window.btnTestContected->click();
+  EXPECT_GE(timer.elapsed(), 3000);
+  EXPECT_GE(ticks, 20) << "events were not handled during the wait";
+  EXPECT_EQ(during, Q("正在连接中..."));
+  EXPECT_EQ(duringColour, kWhite);
+  EXPECT_FALSE(duringBold);
+  EXPECT_FALSE(testButtonEnabled);
+
+  EXPECT_EQ(window.lblContectedStatus->text(), Q("连接成功"));
+  EXPECT_EQ(TextColour(window.lblContectedStatus), kLime);
+  EXPECT_TRUE(window.lblContectedStatus->font().bold());
+  // The label grew with its text.
+  EXPECT_GE(window.lblContectedStatus->width(), 4 * 12);
+  EXPECT_TRUE(window.btnTestContected->isEnabled());
+}
+
+TEST_F(StartButton, DuringARunTheControlsAreDisabledAndNoSecondStartRuns) {
+  window.show();
+  std::vector<bool> enabledDuring;
+  window.BackupData = [&] {
+    ++backups;
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             window.rbBackup, window.rbRestore, window.btnSelect, window.btnTestContected,
+             window.btnBeginBackup, window.btnBeginRestore}) {
+      enabledDuring.push_back(w->isEnabled());
+    }
+    window.btnBeginBackupClick();  // delivered anyway: must not run inside this one
+    window.btnBeginBackup->click();
+  };
+  window.btnBeginBackup->click();
+  EXPECT_EQ(backups, 1);
+  EXPECT_EQ(keys.size(), 1u);
+  EXPECT_EQ(enabledDuring, std::vector<bool>(6, false));
+  EXPECT_TRUE(window.rbRestore->isEnabled());
+  EXPECT_TRUE(window.btnBeginBackup->isEnabled());
+}
+
+TEST_F(StartButton, CloseRequestDuringARunWaitsForTheCleanUp) {
+  window.show();
+  bool visibleAfterClose = false;
+  bool cleanedUp = false;
+  window.BackupData = [&] {
+    window.btnExit->click();
+    window.close();
+    visibleAfterClose = window.isVisible();
+    cleanedUp = true;
+  };
+  window.btnBeginBackup->click();
+  EXPECT_TRUE(cleanedUp);
+  EXPECT_TRUE(visibleAfterClose);
+  EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(StartButton, CloseRequestDuringTheTestStartsNoProcedure) {
+  window.show();
+  QTimer::singleShot(300, &window, [&] { window.btnExit->click(); });
+  window.btnBeginBackup->click();
+  EXPECT_EQ(backups, 0);
+  EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(StartButton, AnExceptionLeavingTheProcedureIsShownAndTheWindowRecovers) {
+  testsupport::TraceCapture trace;
+  QApplication::setApplicationDisplayName(Q("Norvale数据迁移工具（V3.1-V4.0）"));
+  window.BackupData = [] { throw std::runtime_error("disk full"); };
+  window.btnBeginBackupClick();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "disk full");
+  EXPECT_EQ(dialogs.shown[0].caption, "Norvale数据迁移工具（V3.1-V4.0）");
+  EXPECT_EQ(dialogs.shown[0].style, 16);
+  EXPECT_TRUE(trace.Contains("Leave btnBeginBackupClick"));
+  EXPECT_FALSE(window.Busy());
+  EXPECT_TRUE(window.btnBeginBackup->isEnabled());
+}
+
+TEST_F(MainWindow, ExitClosesAtOnceWhenIdle) {
+  window.show();
+  window.btnExit->click();
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dragging
+
+TEST_F(MainWindow, OnlyTheBareBackgroundDragsTheWindow) {
+  window.show();
+  struct Spot {
+    const char* what;
+    QPoint pos;
+    Qt::MouseButtons buttons;
+    bool drags;
+  };
+  const Spot spots[] = {
+      {"bare background", {20, 20}, Qt::LeftButton, true},
+      {"bare background between controls", {300, 300}, Qt::LeftButton, true},
+      {"bare background, no button", {20, 20}, Qt::NoButton, false},
+      {"hint label", {95, 258}, Qt::LeftButton, false},
+      {"status caption", {95, 220}, Qt::LeftButton, false},
+      {"start button", {120, 350}, Qt::LeftButton, false},
+      {"exit button", {400, 350}, Qt::LeftButton, false},
+      {"radio button", {120, 184}, Qt::LeftButton, false},
+      {"edit box", {150, 288}, Qt::LeftButton, false},
+  };
+  for (const auto& s : spots) {
+    SCOPED_TRACE(s.what);
+    const int before = ui::DragRequests();
+    testsupport::MoveMouse(&window, s.pos, s.buttons);
+    EXPECT_EQ(ui::DragRequests() - before, s.drags ? 1 : 0);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Procedure support
+
+TEST_F(MainWindow, StepProgressAdvancesTheGaugeOfTheProgressWindow) {
+  ui::TFmProgressBar* progress = window.CreateProgressWindow();
+  ASSERT_EQ(window.ProgressWindow(), progress);
+  progress->Gauge1->SetMinValue(0);
+  window.ProgressBase = 0;
+  window.ProgressCount = 0;
+  progress->Gauge1->SetMaxValue(15);
+  window.StepProgress();
+  EXPECT_EQ(window.ProgressCount, 1);
+  EXPECT_EQ(progress->Gauge1->Percent(), 6);
+  for (int i = 0; i < 15; ++i) window.StepProgress();
+  EXPECT_EQ(window.ProgressCount, 16);
+  EXPECT_EQ(progress->Gauge1->Percent(), 100);
+  window.DestroyProgressWindow();
+  EXPECT_EQ(window.ProgressWindow(), nullptr);
+  window.StepProgress();  // without a window only the count moves
+  EXPECT_EQ(window.ProgressCount, 17);
+}
+
+TEST_F(MainWindow, FileListHoldsThePlainFilesSortedWithoutRegardToCase) {
+  testsupport::TempDir dir;
+  for (const char* name : {"b.xml", "A.xml", "c.txt", ".hidden"}) std::ofstream(dir / name) << "x";
+  std::filesystem::create_directory(dir / "sub");
+  const auto names = window.ListFiles(dir.path());
+  EXPECT_EQ(names, (std::vector<std::string>{"A.xml", "b.xml", "c.txt"}));
+  ASSERT_EQ(window.fllst1->count(), 3);
+  EXPECT_EQ(window.fllst1->item(0)->text(), Q("A.xml"));
+  EXPECT_FALSE(window.fllst1->isVisible());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Against the stand-in servers (scripts/dbenv.sh start), through the real ODBC driver.
+
+class ConnectionTestWithStandIn : public MainWindow {};
+
+TEST_F(ConnectionTestWithStandIn, LabelReadsConnectedInBothModes) {
+  for (QRadioButton* mode : {window.rbBackup, window.rbRestore}) {
+    SCOPED_TRACE(mode->objectName().toStdString());
+    mode->setChecked(true);
+    window.btnTestContected->click();
+    EXPECT_EQ(window.lblContectedStatus->text(), Q("连接成功"))
+        << "is the stand-in running? scripts/dbenv.sh start";
+    EXPECT_EQ(TextColour(window.lblContectedStatus), kLime);
+    EXPECT_TRUE(window.lblContectedStatus->font().bold());
+  }
+}
