@@ -1,0 +1,417 @@
+// The reader's documented behaviour on small hand-built archives: the end-record search, the
+// directory reading with its retry and rebuild, the selection, the overwrite question, CRC and
+// size checks, DOS date-times, attributes, names that must not leave the destination.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "archive/ArchiveErrors.h"
+#include "archive/ArchiveReader.h"
+#include "archive/DosDateTime.h"
+#include "archive/ZipTestTools.h"
+#include "platform/CodePage.h"
+#include "platform/Dialogs.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace ziptest;
+using archive::ArchiveReader;
+using archive::TEntryOutcome;
+
+std::uint32_t RawDos(unsigned yearField, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned half) {
+  return (((yearField << 9) | (month << 5) | day) << 16) | (hour << 11) | (minute << 5) | half;
+}
+
+class ArchiveReaderTest : public ::testing::Test {
+ protected:
+  std::string Archive(const std::string& bytes, const std::string& name = "backup.dmp") {
+    const std::string path = dir_ / name;
+    WriteFile(path, bytes);
+    return path;
+  }
+  // UnCompress's sequence: ZipName, DestDir, ReadDirectory, select all, ExtractSelected.
+  int ExtractAll(const std::string& path, const std::function<void(ArchiveReader&)>& setup = {}) {
+    reader_.SetZipName(path);
+    reader_.SetDestDir(dest_);
+    reader_.DoAll = false;
+    if (setup) setup(reader_);
+    reader_.ReadDirectory();
+    for (int i = 0; i < reader_.EntryCount(); ++i) reader_.SelectEntry(i, true);
+    return reader_.ExtractSelected();
+  }
+  // Every file below the temporary folder, so that a file written outside DestDir shows up.
+  std::vector<std::pair<std::string, std::string>> Everything() { return ListFiles(dir_.path()); }
+
+  testsupport::TempDir dir_;
+  std::string dest_ = dir_ / "out";
+  platform::ScriptedDialogs dialogs_;
+  platform::ScopedDialogs scoped_{&dialogs_};
+  ArchiveReader reader_;
+};
+
+TEST_F(ArchiveReaderTest, DefaultsOfTheSettings) {
+  EXPECT_TRUE(reader_.ZipName().empty());
+  EXPECT_TRUE(reader_.DestDir().empty());
+  EXPECT_FALSE(reader_.DoAll);
+  EXPECT_FALSE(reader_.RecreateDirs);
+  EXPECT_TRUE(reader_.RetainAttributes);
+  EXPECT_EQ(reader_.OverwriteMode, archive::TOverwriteMode::Prompt);
+  EXPECT_FALSE(reader_.ReplaceReadOnly);
+  EXPECT_EQ(reader_.IncompleteZipMode, archive::TIncompleteZipMode::izAssumeMulti);
+  EXPECT_EQ(reader_.SortMode, archive::TZipSortMode::ByNone);
+  EXPECT_EQ(reader_.OEMConvert, archive::TOEMConvert::oemAlways);
+  EXPECT_FALSE(reader_.KeepZipOpen);
+  EXPECT_TRUE(reader_.DoProcessMessages);
+  EXPECT_FALSE(reader_.FlushFilesOnClose);
+  EXPECT_FALSE(reader_.IsBusy());
+  EXPECT_EQ(reader_.EntryCount(), 0);
+}
+
+TEST_F(ArchiveReaderTest, ZeroByteFileIsAnEmptyArchive) {
+  EXPECT_EQ(ExtractAll(Archive("")), 0);
+  EXPECT_EQ(reader_.EntryCount(), 0);
+}
+
+TEST_F(ArchiveReaderTest, FilesWithoutEndRecordReadAsNoEntriesAndFailToExtract) {
+  const std::string valid = BuildArchive({{"a.txt", "hello"}});
+  std::vector<std::string> inputs = {"x", std::string(21, 'P'), valid.substr(0, valid.size() - 1),
+                                     SampleText(100000)};
+  for (const auto& bytes : inputs) {
+    const std::string path = Archive(bytes, "n" + std::to_string(bytes.size()) + ".dmp");
+    reader_.SetZipName(path);
+    reader_.SetDestDir(dest_);
+    EXPECT_NO_THROW(reader_.ReadDirectory());
+    EXPECT_EQ(reader_.EntryCount(), 0);
+    EXPECT_EQ(reader_.ZipName(), path);  // EIncompleteZip does not reset the reader
+    try {
+      reader_.ExtractSelected();
+      ADD_FAILURE() << bytes.size();
+    } catch (const archive::EIncompleteZip& e) {
+      EXPECT_STREQ(e.what(), "Incomplete Zip File");
+    }
+    EXPECT_FALSE(reader_.IsBusy());
+  }
+}
+
+TEST_F(ArchiveReaderTest, IncompleteZipModes) {
+  const std::string valid = BuildArchive({{"a.txt", "hello"}, {"b.txt", "world"}});
+  const std::string cut = Archive(valid.substr(0, valid.size() - 1));
+  reader_.IncompleteZipMode = archive::TIncompleteZipMode::izAssumeNotAZip;
+  reader_.SetZipName(cut);
+  EXPECT_THROW(reader_.ReadDirectory(), archive::ENotAZipFile);
+  EXPECT_EQ(reader_.ZipName(), "");  // reset
+  // izAssumeBad rebuilds the list from the local headers.
+  reader_.IncompleteZipMode = archive::TIncompleteZipMode::izAssumeBad;
+  EXPECT_EQ(ExtractAll(cut), 2);
+  EXPECT_EQ(ReadFile(dest_ + "/b.txt"), "world");
+  reader_.SetZipName("");
+  EXPECT_THROW(ExtractAll(Archive(SampleText(3000), "text.dmp")), archive::EBadZipFile);
+}
+
+TEST_F(ArchiveReaderTest, MissingArchiveRaisesTheOpenErrorAndResets) {
+  reader_.SetZipName(dir_ / "missing.dmp");
+  try {
+    reader_.ReadDirectory();
+    FAIL();
+  } catch (const archive::EFOpenError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir_ / "missing.dmp" + "\". No such file or directory");
+  }
+  EXPECT_EQ(reader_.ZipName(), "");
+  EXPECT_FALSE(reader_.IsBusy());
+}
+
+TEST_F(ArchiveReaderTest, EndRecordNearestTheEndWins) {
+  std::string bytes = BuildArchive({{"a.txt", "one"}, {"b.txt", "two"}});
+  // An earlier, false end record (no entries) between the directory and the real one.
+  Bytes fake;
+  fake.u32(0x06054B50).u16(0).u16(0).u16(0).u16(0).u32(0).u32(0).u16(0);
+  bytes.insert(bytes.size() - 22, fake.data);
+  EXPECT_EQ(ExtractAll(Archive(bytes)), 2);
+
+  // A later one inside the comment wins over the real one.
+  std::string withFakeInComment = BuildArchive({{"a.txt", "one"}}, fake.data);
+  reader_.SetZipName("");
+  EXPECT_EQ(ExtractAll(Archive(withFakeInComment, "c.dmp")), 0);
+  EXPECT_EQ(reader_.EntryCount(), 0);
+}
+
+TEST_F(ArchiveReaderTest, LongestCommentIsFoundAndAnEndRecordFurtherBackIsNot) {
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({{"a.txt", "one"}}, std::string(65535, 'c')))), 1);
+  EXPECT_EQ(reader_.ArchiveComment(), std::string(65535, 'c'));
+
+  // Trailing bytes beyond the comment: 65 535 still leave the record inside the window.
+  reader_.SetZipName("");
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({{"b.txt", "two"}}) + std::string(65535, 'x'), "t1.dmp")), 1);
+  reader_.SetZipName("");
+  const std::string far = Archive(BuildArchive({{"c.txt", "three"}}) + std::string(65536, 'x'), "t2.dmp");
+  reader_.SetZipName(far);
+  reader_.ReadDirectory();
+  EXPECT_EQ(reader_.EntryCount(), 0);
+  EXPECT_THROW(reader_.ExtractSelected(), archive::EIncompleteZip);
+}
+
+TEST_F(ArchiveReaderTest, BadCrcLeavesNoFile) {
+  HandEntry bad{"bad.txt", "payload"};
+  bad.crc = 0x12345678;
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({bad, {"good.txt", "fine"}}))), 1);
+  EXPECT_FALSE(Exists(dest_ + "/bad.txt"));
+  EXPECT_EQ(ReadFile(dest_ + "/good.txt"), "fine");
+  ASSERT_EQ(reader_.LastResults().size(), 2u);
+  EXPECT_EQ(reader_.LastResults()[0].outcome, TEntryOutcome::BadCrc);
+  EXPECT_TRUE(dialogs_.shown.empty());
+}
+
+TEST_F(ArchiveReaderTest, SizeMismatchesAreNotWrittenCorrectly) {
+  HandEntry longer{"longer.txt", "0123456789"};
+  longer.uncompressedSize = 4;  // decodes to more than stored: caught at the entry
+  HandEntry shorter{"shorter.txt", "abc"};
+  shorter.uncompressedSize = 10;  // CRC matches the three bytes, but seven are missing
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({longer, shorter}))), 0);
+  EXPECT_TRUE(ListFiles(dest_).empty());
+  EXPECT_EQ(reader_.LastResults()[0].outcome, TEntryOutcome::BadCrc);
+  EXPECT_EQ(reader_.LastResults()[1].outcome, TEntryOutcome::BadCrc);
+}
+
+TEST_F(ArchiveReaderTest, PrematureEndEndsThePassAndLeavesNoPartialFile) {
+  std::string bytes = BuildArchive({{"first.txt", "1"}, {"cut.txt", std::string(100000, 'z')}});
+  // Declare more compressed data than the file holds (both headers).
+  const std::size_t cd = Get32(bytes, bytes.size() - 6);
+  Put32(bytes, cd + 46 + 9 + 20, 1u << 30);
+  Put32(bytes, cd + 46 + 9 + 24, 1u << 30);
+  try {
+    ExtractAll(Archive(bytes));
+    FAIL();
+  } catch (const archive::EFatalUnzipError& e) {
+    EXPECT_STREQ(e.what(), "Premature end of file reached");
+  }
+  EXPECT_EQ(ReadFile(dest_ + "/first.txt"), "1");
+  EXPECT_FALSE(Exists(dest_ + "/cut.txt"));
+  EXPECT_FALSE(reader_.IsBusy());
+}
+
+TEST_F(ArchiveReaderTest, SameNameInTwoFoldersAsksBeforeReplacing) {
+  const std::string path = Archive(BuildArchive({{"a/b/x.xml", "first"}, {"c/x.xml", "second"}}));
+  struct Case {
+    int answer;
+    int written;
+    std::string content;
+  };
+  for (const Case& c : {Case{platform::kIdYes, 2, "second"}, Case{platform::kIdNo, 1, "first"}}) {
+    std::filesystem::remove_all(dest_);
+    dialogs_.shown.clear();
+    dialogs_.messageAnswers = {c.answer};
+    EXPECT_EQ(ExtractAll(path), c.written);
+    EXPECT_EQ(ReadFile(dest_ + "/x.xml"), c.content);
+    ASSERT_EQ(dialogs_.shown.size(), 1u);
+    EXPECT_EQ(dialogs_.shown[0].text, "Replace existing file x.xml?");
+    EXPECT_EQ(dialogs_.shown[0].caption, "File Exists Alert");
+    EXPECT_EQ(dialogs_.shown[0].style, platform::kMbYesNo);
+  }
+  EXPECT_EQ(ListFiles(dest_).size(), 1u);  // flat: no folders recreated
+}
+
+TEST_F(ArchiveReaderTest, OtherOverwriteModes) {
+  const std::string path = Archive(BuildArchive({{"x.txt", "new"}}));
+  struct Case {
+    archive::TOverwriteMode mode;
+    int written;
+  };
+  for (const Case& c : {Case{archive::TOverwriteMode::Always, 1}, Case{archive::TOverwriteMode::Never, 0}}) {
+    WriteFile(dest_ + "/x.txt", "old");
+    EXPECT_EQ(ExtractAll(path, [&](ArchiveReader& r) { r.OverwriteMode = c.mode; }), c.written);
+    EXPECT_EQ(ReadFile(dest_ + "/x.txt"), c.written ? "new" : "old");
+  }
+  EXPECT_TRUE(dialogs_.shown.empty());
+}
+
+TEST_F(ArchiveReaderTest, OutOfRangeDateIsClampedAndSetOnTheFile) {
+  HandEntry wild{"wild.txt", "w"};
+  wild.dosDateTime = RawDos(125, 13, 0, 25, 61, 31);
+  HandEntry fine{"fine.txt", "f"};
+  fine.dosDateTime = RawDos(33, 7, 15, 10, 20, 15);  // 2013-07-15 10:20:30
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({wild, fine}))), 2);
+  EXPECT_EQ(reader_.Entry(0).dosDateTime, RawDos(119, 12, 1, 23, 59, 29));  // 2099-12-01 23:59:58
+  EXPECT_EQ(reader_.Entry(1).dosDateTime, fine.dosDateTime);
+  EXPECT_EQ(archive::DosDateTime::FileTime(dest_ + "/wild.txt"), RawDos(119, 12, 1, 23, 59, 29));
+  EXPECT_EQ(archive::DosDateTime::FileTime(dest_ + "/fine.txt"), fine.dosDateTime);
+}
+
+TEST_F(ArchiveReaderTest, StoredAttributesAreRetained) {
+  HandEntry ro{"ro.txt", "r"};
+  ro.externalAttributes = 0x21;
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({ro, {"rw.txt", "w"}}))), 2);
+  struct stat st {};
+  ASSERT_EQ(::stat((dest_ + "/ro.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & S_IWUSR, 0u);
+  ASSERT_EQ(::stat((dest_ + "/rw.txt").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+}
+
+TEST_F(ArchiveReaderTest, DirectoryEntriesAreNeitherSelectedNorCreated) {
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({{"dir/", ""}, {"dir/f.txt", "f"}}))), 1);
+  EXPECT_EQ(reader_.EntryCount(), 2);
+  EXPECT_EQ(reader_.FileEntryCount(), 1);
+  EXPECT_EQ(ReadFile(dest_ + "/f.txt"), "f");
+  EXPECT_FALSE(Exists(dest_ + "/dir"));
+}
+
+TEST_F(ArchiveReaderTest, OemNamesBecomeProgramText) {
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({{platform::Utf8ToGbk("统计/名单.xml"), "n"}}))), 1);
+  EXPECT_EQ(reader_.Entry(0).Directory(), "统计/");
+  EXPECT_EQ(ReadFile(dest_ + "/名单.xml"), "n");
+}
+
+TEST_F(ArchiveReaderTest, UnknownMethodShowsTheBoxAndLeavesNoFile) {
+  HandEntry bz{"b.txt", "BZh91AY&SY"};
+  bz.method = 12;
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({bz}))), 0);
+  ASSERT_EQ(dialogs_.shown.size(), 1u);
+  EXPECT_EQ(dialogs_.shown[0].text, "Unknown Compression Method");
+  EXPECT_EQ(dialogs_.shown[0].caption, "Zip Error");
+  EXPECT_EQ(dialogs_.shown[0].style, platform::kMbOk);
+  EXPECT_FALSE(Exists(dest_ + "/b.txt"));
+  EXPECT_EQ(reader_.LastResults()[0].outcome, TEntryOutcome::UnknownMethod);
+}
+
+TEST_F(ArchiveReaderTest, NamesThatCouldLeaveTheDestinationAreRefused) {
+  const std::vector<HandEntry> hostile = {
+      {"../escape1.txt", "1"}, {"/abs/escape2.txt", "2"}, {"..", "3"},        {"a/..", "4"},
+      {".", "5"},              {std::string("nul\0x.txt", 9), "6"},          {"..\\escape7.txt", "7"},
+      {"ok.txt", "8"}};
+  const std::string path = Archive(BuildArchive(hostile));
+  EXPECT_EQ(ExtractAll(path), 4);  // escape1, escape2, escape7 (flat, inside DestDir) and ok
+  for (const auto& [name, content] : Everything()) {
+    EXPECT_TRUE(name.rfind("out/", 0) == 0 || name == "backup.dmp") << name;
+  }
+  EXPECT_EQ(ReadFile(dest_ + "/escape1.txt"), "1");
+  EXPECT_EQ(ReadFile(dest_ + "/escape7.txt"), "7");
+
+  // Recreating folders: only plain components are used.
+  std::filesystem::remove_all(dest_);
+  EXPECT_EQ(ExtractAll(path, [](ArchiveReader& r) { r.RecreateDirs = true; }), 2);
+  EXPECT_EQ(ReadFile(dest_ + "/abs/escape2.txt"), "2");
+  EXPECT_EQ(ReadFile(dest_ + "/ok.txt"), "8");
+  for (const auto& [name, content] : Everything())
+    EXPECT_TRUE(name.rfind("out/", 0) == 0 || name == "backup.dmp") << name;
+}
+
+TEST_F(ArchiveReaderTest, SymbolicLinkInTheDestinationIsNotWrittenThrough) {
+  WriteFile(dir_ / "outside.txt", "keep");
+  std::filesystem::create_directories(dest_);
+  std::filesystem::create_symlink(dir_ / "outside.txt", dest_ + "/x.txt");
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({{"x.txt", "evil"}})),
+                       [](ArchiveReader& r) { r.OverwriteMode = archive::TOverwriteMode::Always; }),
+            0);
+  EXPECT_EQ(ReadFile(dir_ / "outside.txt"), "keep");
+  EXPECT_EQ(reader_.LastResults()[0].outcome, TEntryOutcome::CreateError);
+}
+
+TEST_F(ArchiveReaderTest, DamagedCentralDirectoryIsRebuiltFromLocalHeaders) {
+  std::string bytes = BuildArchive({{"a.txt", "one"}, {"b.txt", "two"}, {"c.txt", "three"}});
+  const std::size_t cd = Get32(bytes, bytes.size() - 6);
+  std::string broken = bytes;
+  broken[cd + 46 + 5 + 1] = 'X';  // second central header's signature
+  EXPECT_EQ(ExtractAll(Archive(broken)), 3);
+  EXPECT_EQ(ReadFile(dest_ + "/c.txt"), "three");
+  EXPECT_EQ(reader_.Entry(2).FileName(), "c.txt");
+
+  // Two central records for one local header: a duplicate, also rebuilt.
+  std::string dup = bytes;
+  Put32(dup, cd + 46 + 5 + 42, 0);  // second record now claims the first local header
+  std::filesystem::remove_all(dest_);
+  reader_.SetZipName("");
+  EXPECT_EQ(ExtractAll(Archive(dup, "dup.dmp")), 3);
+  EXPECT_EQ(ReadFile(dest_ + "/b.txt"), "two");
+}
+
+TEST_F(ArchiveReaderTest, ExtraFieldDeclaredButNeverWrittenIsRetriedOnce) {
+  std::string bytes = BuildArchive({{"a.txt", "one"}, {"b.txt", "two"}});
+  const std::size_t cd = Get32(bytes, bytes.size() - 6);
+  Put16(bytes, cd + 30, 9);  // the first central header declares 9 extra bytes it does not have
+  EXPECT_EQ(ExtractAll(Archive(bytes)), 2);
+  EXPECT_EQ(reader_.Entry(0).centralExtraLength, 0);
+  EXPECT_EQ(ReadFile(dest_ + "/b.txt"), "two");
+}
+
+TEST_F(ArchiveReaderTest, SelectionAndItsErrors) {
+  reader_.SetZipName(Archive(BuildArchive({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}})));
+  reader_.SetDestDir(dest_);
+  reader_.ReadDirectory();
+  for (int bad : {-1, 3}) {
+    try {
+      reader_.SelectEntry(bad, true);
+      FAIL();
+    } catch (const archive::EListError& e) {
+      EXPECT_EQ(std::string(e.what()), "Index " + std::to_string(bad) + " is out of range");
+    }
+  }
+  reader_.SelectEntry(1, true);
+  reader_.SelectEntry(1, true);
+  EXPECT_EQ(reader_.SelectedCount(), 1);
+  EXPECT_EQ(reader_.ExtractSelected(), 1);
+  EXPECT_EQ(reader_.SelectedCount(), 0);
+  EXPECT_EQ(ListFiles(dest_).size(), 1u);
+  EXPECT_EQ(ReadFile(dest_ + "/b.txt"), "b");
+  EXPECT_EQ(reader_.ExtractSelected(), 0);  // marks were cleared as taken
+}
+
+TEST_F(ArchiveReaderTest, ZipNameAndDestDirAssignment) {
+  const std::string path = Archive(BuildArchive({{"a.txt", "a"}}), "Backup.dmp");
+  reader_.SetZipName(path);
+  reader_.ReadDirectory();
+  ASSERT_EQ(reader_.EntryCount(), 1);
+  std::string other = path;
+  other.replace(other.size() - 10, 10, "BACKUP.DMP");
+  reader_.SetZipName(other);  // same but for case: the directory stays
+  EXPECT_EQ(reader_.EntryCount(), 1);
+  EXPECT_EQ(reader_.ZipName(), path);
+  reader_.SetZipName(dir_ / "else.dmp");
+  EXPECT_EQ(reader_.EntryCount(), 0);
+
+  reader_.SetDestDir("/x/y/");
+  EXPECT_EQ(reader_.DestDir(), "/x/y");
+  reader_.SetDestDir("/x/y//");
+  EXPECT_EQ(reader_.DestDir(), "/x/y/");
+  // A doubled separator inside the destination still receives the files.
+  reader_.SetZipName(path);
+  reader_.SetDestDir(dir_.path() + "//twice");
+  reader_.DoAll = true;
+  EXPECT_EQ(reader_.ExtractSelected(), 1);
+  EXPECT_EQ(ReadFile(dir_ / "twice/a.txt"), "a");
+}
+
+TEST_F(ArchiveReaderTest, BusyWhileWorkingAndRestoredOnEveryWayOut) {
+  struct Probe : platform::ScriptedDialogs {
+    ArchiveReader* reader = nullptr;
+    bool busySeen = false;
+    int MessageBox(const std::string& t, const std::string& c, int s) override {
+      busySeen = reader->IsBusy();
+      return ScriptedDialogs::MessageBox(t, c, s);
+    }
+  } probe;
+  probe.reader = &reader_;
+  platform::ScopedDialogs scoped(&probe);
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive({{"a/x.txt", "1"}, {"b/x.txt", "2"}}))), 1);
+  EXPECT_TRUE(probe.busySeen);
+  EXPECT_FALSE(reader_.IsBusy());
+  reader_.SetZipName(dir_ / "missing.dmp");
+  EXPECT_THROW(reader_.ExtractSelected(), archive::EFOpenError);
+  EXPECT_FALSE(reader_.IsBusy());
+}
+
+TEST_F(ArchiveReaderTest, RewrittenArchiveIsReadAgain) {
+  const std::string path = Archive(BuildArchive({{"a.txt", "first"}}));
+  reader_.SetZipName(path);
+  reader_.ReadDirectory();
+  EXPECT_EQ(reader_.Entry(0).FileName(), "a.txt");
+  Archive(BuildArchive({{"b.txt", "second"}, {"c.txt", "third"}}));  // same path, same second
+  reader_.SetDestDir(dest_);
+  reader_.DoAll = true;
+  EXPECT_EQ(reader_.ExtractSelected(), 2);
+  EXPECT_EQ(ReadFile(dest_ + "/c.txt"), "third");
+}
+
+}  // namespace
