@@ -313,11 +313,14 @@ void ArchiveWriter::Run::ExpandFilesList() {
   const fs::path zipAbsolute = fs::weakly_canonical(fs::absolute(zipName, ec), ec);
   for (const WildSpec& spec : wild) {
     const auto slash = spec.spec.find_last_of('/');
-    std::string directory = slash == std::string::npos ? w_.RootDir : spec.spec.substr(0, slash);
+    std::string directory;
+    if (slash == std::string::npos) {
+      directory = w_.RootDir.empty() ? std::string(1, '.') : w_.RootDir;
+    } else {
+      directory = slash == 0 ? std::string(1, '/') : spec.spec.substr(0, slash);
+    }
     std::string pattern = slash == std::string::npos ? spec.spec : spec.spec.substr(slash + 1);
-    if (pattern == "*.*") pattern = "*";
-    if (directory.empty() && slash != std::string::npos) directory = "/";
-    if (directory.empty()) directory = ".";
+    if (pattern == "*.*") pattern = std::string(1, '*');
     WalkDirectory(directory, pattern, spec.recurse, w_.AttributeMask(), [&](const WalkEntry& e) {
       if (e.isDirectory) {
         if (w_.AddDirEntriesOnRecurse) AddSource(e.path, true);

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Packs and unpacks a WorkDirectory of 15 XML TableFiles (about 200 MB, generated
+# deterministically) with dmptool and, side by side, with Info-ZIP zip -6 -P / unzip -P, and
+# prints seconds, MB/s, the ratio ours/theirs and dmptool's peak resident memory.
+#
+#   bench/archive/run.sh [SIZE_MB]        (default 200)
+#
+# Uses the dmptool already built in build/bin (or $DM_BIN); builds nothing itself. Goals:
+# pack <= 0.95 x zip, unpack <= 0.8 x unzip, peak RSS < 64 MB.
+set -euo pipefail
+
+here="$(cd "$(dirname "$0")" && pwd)"
+repo="$(cd "$here/../.." && pwd)"
+bin="${DM_BIN:-$repo/build/bin}"
+dmptool="$bin/dmptool"
+size_mb="${1:-200}"
+password='Bench-Pass_2013'
+
+[[ -x "$dmptool" ]] || { echo "dmptool not found at $dmptool (build the dmptool target first)" >&2; exit 2; }
+for tool in zip unzip /usr/bin/time python3; do
+  command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 2; }
+done
+
+work_root="$(mktemp -d "${TMPDIR:-/tmp}/dmbench-XXXXXX")"
+trap 'rm -rf "$work_root"' EXIT
+work="$work_root/qimzorstatistics"
+python3 "$here/gen_tablefiles.py" "$work" "$size_mb"
+bytes=$(du -sb "$work" | cut -f1)
+mb=$(python3 -c "print($bytes/1048576)")
+
+# Runs a command under /usr/bin/time; prints "seconds peak_kb".
+measure() {
+  local log="$work_root/time.log"
+  /usr/bin/time -f '%e %M' -o "$log" "$@" >/dev/null 2>"$work_root/err.log" || {
+    echo "failed: $*" >&2; cat "$work_root/err.log" >&2; exit 1; }
+  cat "$log"
+}
+
+# Warm the page cache so that both sides read from memory.
+cat "$work"/*.xml >/dev/null
+
+read -r our_pack our_pack_kb < <(measure "$dmptool" --password "$password" pack "$work" "$work_root/ours.dmp")
+read -r zip_pack zip_pack_kb < <(cd "$work_root" && measure zip -q -r -6 -P "$password" "$work_root/theirs.zip" qimzorstatistics)
+mkdir -p "$work_root/ours-out" "$work_root/theirs-out"
+read -r our_unpack our_unpack_kb < <(measure "$dmptool" --password "$password" extract "$work_root/ours.dmp" "$work_root/ours-out")
+read -r zip_unpack zip_unpack_kb < <(measure unzip -q -P "$password" "$work_root/theirs.zip" -d "$work_root/theirs-out")
+
+# The unpacked files must be the originals.
+for f in "$work"/*.xml; do
+  cmp -s "$f" "$work_root/ours-out/$(basename "$f")" || { echo "MISMATCH: $(basename "$f")" >&2; exit 1; }
+done
+
+python3 - "$mb" "$our_pack" "$zip_pack" "$our_unpack" "$zip_unpack" "$our_pack_kb" "$our_unpack_kb" \
+  "$(stat -c %s "$work_root/ours.dmp")" "$(stat -c %s "$work_root/theirs.zip")" <<'PY'
+import sys
+mb, op, zp, ou, zu = (float(x) for x in sys.argv[1:6])
+opk, ouk, osz, zsz = (int(x) for x in sys.argv[6:10])
+def rate(s): return mb / s if s > 0 else float("inf")
+print(f"input: 15 TableFiles, {mb:.1f} MB")
+print(f"{'':8}{'dmptool s':>10}{'MB/s':>8}{'Info-ZIP s':>12}{'MB/s':>8}{'ours/theirs':>13}{'goal':>7}")
+print(f"{'pack':8}{op:10.2f}{rate(op):8.1f}{zp:12.2f}{rate(zp):8.1f}{op/zp:13.2f}{'<=0.95':>7}")
+print(f"{'unpack':8}{ou:10.2f}{rate(ou):8.1f}{zu:12.2f}{rate(zu):8.1f}{ou/zu:13.2f}{'<=0.80':>7}")
+print(f"archive size: ours {osz/1048576:.1f} MB, zip {zsz/1048576:.1f} MB")
+print(f"dmptool peak RSS: pack {opk/1024:.1f} MB, unpack {ouk/1024:.1f} MB (goal < 64 MB)")
+PY
