@@ -10,7 +10,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPixmap>
-#include <QProgressBar>
 #include <QRadioButton>
 #include <cstdio>
 
@@ -18,8 +17,8 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
+#include "migration/ProgressView.h"
 #include "ui/TFmProgressBar.h"
-#include "ui/TGauge.h"
 
 namespace {
 
@@ -76,30 +75,29 @@ int main(int argc, char** argv) {
   window.btnTestContectedClick();
   ok &= Save(&window, dir, "main-restore.png");
 
-  ui::TFmProgressBar* progress = window.CreateProgressWindow();
-  progress->txt1->hide();
-  progress->pbrDetail->hide();
-  progress->SetClientHeight(120);
-  progress->LabInfo->setText(QStringLiteral("正在备份数据，请稍候..."));
-  progress->show();
-  progress->Gauge1->SetMinValue(0);
-  progress->Gauge1->SetMaxValue(15);
-  progress->Gauge1->SetProgress(6);
-  ok &= Save(progress, dir, "progress-backup.png");
+  // The two set-ups, made through the interface the procedures use.
+  migration::IProgressView* progress = &window.CreateProgressWindow();
+  progress->SetDetailVisible(false);
+  progress->SetWindowHeight(120);
+  progress->SetInfoText("正在备份数据，请稍候...");
+  progress->ShowWindow();
+  progress->SetGaugeMinimum(0);
+  progress->SetGaugeMaximum(15);
+  progress->SetGaugeProgress(6);
+  ok &= Save(window.FmProgressBar(), dir, "progress-backup.png");
   window.DestroyProgressWindow();
 
-  progress = window.CreateProgressWindow();
-  progress->txt1->show();
-  progress->pbrDetail->show();
-  progress->SetClientHeight(200);
-  progress->LabInfo->setText(QStringLiteral("正在还原数据，请稍候..."));
-  progress->show();
-  progress->Gauge1->SetMinValue(0);
-  progress->Gauge1->SetMaxValue(15);
-  progress->Gauge1->SetProgress(7);
+  progress = &window.CreateProgressWindow();
+  progress->SetDetailVisible(true);
+  progress->SetWindowHeight(200);
+  progress->SetInfoText("正在还原数据，请稍候...");
+  progress->ShowWindow();
+  progress->SetGaugeMinimum(0);
+  progress->SetGaugeMaximum(15);
+  progress->SetGaugeProgress(7);
   progress->SetDetailProgress("正在导入表B04REPORT中的记录", 240, 0, 1);
   progress->UpdateDetailProgress(110, "");
-  ok &= Save(progress, dir, "progress-restore.png");
+  ok &= Save(window.FmProgressBar(), dir, "progress-restore.png");
   window.DestroyProgressWindow();
 
   platform::SetClock(nullptr);

@@ -9,11 +9,16 @@
 #include <QScreen>
 #include <exception>
 
+#include "app/TProgressView.h"
+#include "archive/ArchiveReader.h"
+#include "archive/ArchiveWriter.h"
 #include "diag/Trace.h"
+#include "migration/BackupProcedure.h"
 #include "migration/ConnectionProfile.h"
 #include "migration/DbConnection.h"
 #include "migration/DbQuery.h"
 #include "migration/FileList.h"
+#include "migration/RestoreProcedure.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
 #include "ui/JpegImage.h"
@@ -130,7 +135,9 @@ TFImportDate::TFImportDate(QWidget* parent)
       qry1_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
       qry2_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
       qry3_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
-      qryExecute_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())) {
+      qryExecute_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
+      archiveWriter_(std::make_unique<archive::ArchiveWriter>()),
+      archiveReader_(std::make_unique<archive::ArchiveReader>()) {
   InitAssets();
   setObjectName(QStringLiteral("FImportDate"));
   setWindowTitle(Q("数据迁移工具"));
@@ -147,6 +154,8 @@ TFImportDate::TFImportDate(QWidget* parent)
   ConnectDatabase = [this](const std::string& key) {
     return migration::ConnectKingbase(*conADOConParty_, key);
   };
+  BackupData = [this] { migration::BackupData(*this); };
+  RestoreData = [this] { migration::RestoreData(*this); };
 
   BuildControls();
 }
@@ -296,16 +305,28 @@ void TFImportDate::RunProcedure(const std::function<void()>& procedure) {
   }
 }
 
-ui::TFmProgressBar* TFImportDate::CreateProgressWindow() {
-  progressWindow_ = std::make_unique<ui::TFmProgressBar>(this);
-  return progressWindow_.get();
+std::string TFImportDate::ArchivePathText() { return edtFile->text().toStdString(); }
+
+void TFImportDate::FocusArchivePath() { edtFile->setFocus(); }
+
+migration::IProgressView& TFImportDate::CreateProgressWindow() {
+  // At most one progress window: a new one replaces (and destroys) a left-over one.
+  progressWindow_.reset();
+  progressWindow_ = std::make_unique<TProgressView>(this);
+  return *progressWindow_;
 }
+
+migration::IProgressView* TFImportDate::ProgressWindow() { return progressWindow_.get(); }
 
 void TFImportDate::DestroyProgressWindow() { progressWindow_.reset(); }
 
+ui::TFmProgressBar* TFImportDate::FmProgressBar() const {
+  return progressWindow_ ? &progressWindow_->Form() : nullptr;
+}
+
 void TFImportDate::StepProgress() {
   ++ProgressCount;
-  if (progressWindow_) progressWindow_->Gauge1->SetProgress(ProgressBase + ProgressCount);
+  if (progressWindow_) progressWindow_->SetGaugeProgress(ProgressBase + ProgressCount);
   platform::PumpEvents();
 }
 

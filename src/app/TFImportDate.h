@@ -8,17 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "migration/MigrationHost.h"
 #include "platform/Clock.h"
 
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QRadioButton;
-
-namespace migration {
-class TDbConnection;
-class TDbQuery;
-}  // namespace migration
 
 namespace ui {
 class TBmpButton;
@@ -27,6 +23,8 @@ class TImage;
 }  // namespace ui
 
 namespace app {
+
+class TProgressView;
 
 // The archive name proposed for a backup into `folder` on `today`: <folder>/<YYYYMMDD>bak.dmp,
 // with a single separator behind the root "/".
@@ -37,7 +35,8 @@ inline constexpr const char* kStatusTesting = "正在连接中...";
 inline constexpr const char* kStatusConnected = "连接成功";
 inline constexpr const char* kStatusFailed = "连接不成功";
 
-class TFImportDate : public QWidget {
+// The backup and the restore see the window through migration::IMigrationHost.
+class TFImportDate : public QWidget, public migration::IMigrationHost {
   Q_OBJECT
 
  public:
@@ -68,8 +67,9 @@ class TFImportDate : public QWidget {
   void btnTestContectedClick();
   void img1MouseMove(Qt::MouseButtons buttons);
 
-  // The procedures the start button runs for the checked mode. Empty: the start button tests
-  // the connection and does nothing more.
+  // The procedures the start button runs for the checked mode: migration::BackupData and
+  // migration::RestoreData on this window unless replaced. Empty: the start button tests the
+  // connection and does nothing more.
   std::function<void()> BackupData;
   std::function<void()> RestoreData;
   // How the connection test connects with a profile key; ConnectKingbase on conADOConParty
@@ -84,33 +84,43 @@ class TFImportDate : public QWidget {
   void RunProcedure(const std::function<void()>& procedure);
 
   // Components without a window.
-  migration::TDbConnection& conADOConParty() { return *conADOConParty_; }
-  migration::TDbQuery& qry1() { return *qry1_; }
-  migration::TDbQuery& qry2() { return *qry2_; }
-  migration::TDbQuery& qry3() { return *qry3_; }
-  migration::TDbQuery& qryExecute() { return *qryExecute_; }
+  migration::TDbConnection& conADOConParty() override { return *conADOConParty_; }
+  migration::TDbQuery& qry1() override { return *qry1_; }
+  migration::TDbQuery& qry2() override { return *qry2_; }
+  migration::TDbQuery& qry3() override { return *qry3_; }
+  migration::TDbQuery& qryExecute() override { return *qryExecute_; }
+  archive::ArchiveWriter& ArchiveWriter() override { return *archiveWriter_; }
+  archive::ArchiveReader& ArchiveReader() override { return *archiveReader_; }
+
+  // edtFile, as the procedures read it.
+  std::string ArchivePathText() override;
+  void FocusArchivePath() override;
 
   // The progress-window slot: the window of the running backup or restore, or none.
-  ui::TFmProgressBar* CreateProgressWindow();
-  ui::TFmProgressBar* ProgressWindow() const { return progressWindow_.get(); }
-  void DestroyProgressWindow();
+  migration::IProgressView& CreateProgressWindow() override;
+  migration::IProgressView* ProgressWindow() override;
+  void DestroyProgressWindow() override;
+  // The window in the slot itself, or nullptr.
+  ui::TFmProgressBar* FmProgressBar() const;
 
   // Overall progress: the gauge shows ProgressBase + ProgressCount.
   int ProgressBase = 0;
   int ProgressCount = 0;
   // The query (backup) or file name (restore) being worked on.
   std::string CurrentItem;
-  // The queries of a running backup.
-  std::vector<std::string> QueryList;
+  void SetProgressBase(int value) override { ProgressBase = value; }
+  void SetProgressCount(int value) override { ProgressCount = value; }
+  void SetCurrentItem(const std::string& item) override { CurrentItem = item; }
   // Adds one finished step, shows it on the gauge and handles pending events.
-  void StepProgress();
+  void StepProgress() override;
 
   // fllst1 pointed at `directory`: the names of its plain files (no directories, no hidden
   // files), sorted ascending regardless of case.
-  std::vector<std::string> ListFiles(const std::string& directory);
+  std::vector<std::string> ListFiles(const std::string& directory) override;
 
   // The WorkDirectory of the running procedure; empty otherwise.
-  std::string WorkDirectory;
+  std::string WorkDirectory() override { return workDirectory_; }
+  void SetWorkDirectory(const std::string& path) override { workDirectory_ = path; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -127,9 +137,10 @@ class TFImportDate : public QWidget {
 
   std::unique_ptr<migration::TDbConnection> conADOConParty_;
   std::unique_ptr<migration::TDbQuery> qry1_, qry2_, qry3_, qryExecute_;
-  // TODO(archive): the ArchiveWriter and ArchiveReader components join here once dm_archive
-  // provides them.
-  std::unique_ptr<ui::TFmProgressBar> progressWindow_;
+  std::unique_ptr<archive::ArchiveWriter> archiveWriter_;
+  std::unique_ptr<archive::ArchiveReader> archiveReader_;
+  std::unique_ptr<TProgressView> progressWindow_;
+  std::string workDirectory_;
 
   int busyDepth_ = 0;
   bool closePending_ = false;

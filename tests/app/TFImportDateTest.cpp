@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "migration/ProgressView.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "support/TempDir.h"
@@ -430,22 +432,53 @@ TEST_F(MainWindow, OnlyTheBareBackgroundDragsTheWindow) {
 // Procedure support
 
 TEST_F(MainWindow, StepProgressAdvancesTheGaugeOfTheProgressWindow) {
-  ui::TFmProgressBar* progress = window.CreateProgressWindow();
-  ASSERT_EQ(window.ProgressWindow(), progress);
-  progress->Gauge1->SetMinValue(0);
-  window.ProgressBase = 0;
-  window.ProgressCount = 0;
-  progress->Gauge1->SetMaxValue(15);
+  migration::IProgressView& view = window.CreateProgressWindow();
+  ASSERT_EQ(window.ProgressWindow(), &view);
+  ui::TFmProgressBar* form = window.FmProgressBar();
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(form->parentWidget(), &window);
+  view.SetGaugeMinimum(0);
+  window.SetProgressBase(0);
+  window.SetProgressCount(0);
+  view.SetGaugeMaximum(15);
   window.StepProgress();
   EXPECT_EQ(window.ProgressCount, 1);
-  EXPECT_EQ(progress->Gauge1->Percent(), 6);
+  EXPECT_EQ(form->Gauge1->Percent(), 6);
   for (int i = 0; i < 15; ++i) window.StepProgress();
   EXPECT_EQ(window.ProgressCount, 16);
-  EXPECT_EQ(progress->Gauge1->Percent(), 100);
+  EXPECT_EQ(form->Gauge1->Percent(), 100);
   window.DestroyProgressWindow();
   EXPECT_EQ(window.ProgressWindow(), nullptr);
+  EXPECT_EQ(window.FmProgressBar(), nullptr);
   window.StepProgress();  // without a window only the count moves
   EXPECT_EQ(window.ProgressCount, 17);
+}
+
+TEST_F(MainWindow, ProgressViewSetsUpTheWindowAsTheProceduresAskForIt) {
+  migration::IProgressView& view = window.CreateProgressWindow();
+  ui::TFmProgressBar* form = window.FmProgressBar();
+  view.SetDetailVisible(true);
+  view.SetWindowHeight(200);
+  view.SetInfoText("正在还原数据，请稍候...");
+  view.ShowWindow();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(form->txt1->isVisible());
+  EXPECT_TRUE(form->pbrDetail->isVisible());
+  EXPECT_EQ(form->height(), 200);
+  EXPECT_EQ(form->LabInfo->text(), Q("正在还原数据，请稍候..."));
+  view.SetDetailProgress("正在导入表B01REPORT中的记录", 4, 0, 1);
+  view.UpdateDetailProgress(3, "");
+  EXPECT_EQ(form->txt1->text(), Q("正在导入表B01REPORT中的记录"));
+  EXPECT_EQ(form->pbrDetail->value(), 3);
+  view.CloseWindow();
+  EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainWindow, ArchivePathIsTheTextOfTheEditBox) {
+  window.edtFile->setText(Q("/数据/20130615bak.dmp"));
+  EXPECT_EQ(window.ArchivePathText(), "/数据/20130615bak.dmp");
+  window.SetWorkDirectory("/数据/qimzorstatistics");
+  EXPECT_EQ(window.WorkDirectory(), "/数据/qimzorstatistics");
 }
 
 TEST_F(MainWindow, FileListHoldsThePlainFilesSortedWithoutRegardToCase) {
@@ -476,4 +509,39 @@ TEST_F(ConnectionTestWithStandIn, LabelReadsConnectedInBothModes) {
     EXPECT_EQ(TextColour(window.lblContectedStatus), kLime);
     EXPECT_TRUE(window.lblContectedStatus->font().bold());
   }
+}
+
+// The start button runs the real procedures on this window.
+TEST_F(ConnectionTestWithStandIn, StartInBackupModeWritesTheArchiveAndCleansUp) {
+  testsupport::TempDir dir;
+  dialogs.folderAnswers.push_back(dir.path());
+  window.show();
+  window.btnSelect->click();
+  const std::string archive = dir.path() + "/20130615bak.dmp";
+  ASSERT_EQ(window.edtFile->text().toStdString(), archive);
+
+  window.btnBeginBackup->click();
+  ASSERT_FALSE(dialogs.shown.empty());
+  EXPECT_EQ(dialogs.shown.back().text, "数据备份完成！");
+  EXPECT_TRUE(std::filesystem::exists(archive));
+  EXPECT_FALSE(std::filesystem::exists(dir / "qimzorstatistics"));
+  EXPECT_EQ(window.ProgressWindow(), nullptr);
+  EXPECT_EQ(window.ProgressCount, 15);
+  EXPECT_FALSE(window.Busy());
+}
+
+TEST_F(ConnectionTestWithStandIn, StartInRestoreModeAsksFirstAndStopsOnNo) {
+  testsupport::TempDir dir;
+  const std::string archive = dir / "20130615bak.dmp";
+  std::ofstream(archive) << "not looked at when the answer is No";
+  window.rbRestore->setChecked(true);
+  dialogs.fileAnswers.push_back(archive);
+  window.btnSelect->click();
+  dialogs.messageAnswers.push_back(platform::kIdNo);
+
+  window.btnBeginRestore->click();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].style, 52);
+  EXPECT_EQ(window.ProgressWindow(), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(dir / "qimzorstatistics"));
 }
