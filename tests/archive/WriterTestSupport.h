@@ -29,7 +29,7 @@ struct CommandResult {
   std::string output;  // standard output and standard error
 };
 
-inline CommandResult Run(const std::string& command) {
+inline CommandResult RunCommand(const std::string& command) {
   CommandResult result;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return result;

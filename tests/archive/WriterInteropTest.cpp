@@ -1,0 +1,215 @@
+// Archives written by our writer, read by the real ZIP tools (Info-ZIP unzip, 7-Zip, Python's
+// zipfile) and by our own reader.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "archive/ArchiveReader.h"
+#include "archive/ArchiveWriter.h"
+#include "archive/WriterTestSupport.h"
+#include "platform/CodePage.h"
+#include "platform/Dialogs.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace writertest;
+
+constexpr char kPassword[] = "Interop-Pass_7";
+const std::string kChineseName = "报表数据.xml";
+
+std::string Incompressible(std::size_t size) {
+  std::mt19937 gen(11);
+  std::string s(size, '\0');
+  for (char& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+std::string XmlRows(int rows) {
+  std::string s = "<xml>\n<rs:data>\n";
+  for (int i = 0; i < rows; ++i)
+    s += "\t<z:row DURATIONID='" + std::to_string(i % 400) + "' ORGANID='" +
+         std::to_string(110000 + i * 7) + "' REMARK='已审核'/>\n";
+  return s + "</rs:data>\n</xml>\n";
+}
+
+class WriterInteropTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new testsupport::TempDir;
+    work_ = *dir_ / "qimzorstatistics";
+    files_ = {
+        {"B01REPORT.xml", XmlRows(20000)},
+        {"EMPTY.xml", ""},
+        {"sub/RAND.bin", Incompressible(3 << 20)},
+        {kChineseName, "中文内容 " + XmlRows(50)},
+    };
+    for (const auto& [name, content] : files_) WriteFile(work_ + "/" + name, content);
+    archive_ = *dir_ / "ours.dmp";
+    archive::ArchiveWriter writer;
+    writer.FilesList = {work_ + "/*.*"};
+    writer.AddDirEntriesOnRecurse = true;
+    writer.SetRelativePaths(true);
+    writer.SetZipName(archive_);
+    writer.Password = kPassword;
+    packed_ = writer.PackFiles();
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+
+  // The stored directory of the work folder.
+  static std::string Stored() { return work_.substr(1) + "/"; }
+
+  // Compares every extracted file under `root` + stored path; `chineseAs` is the name under
+  // which the tool wrote the Chinese-named file.
+  static void ExpectFiles(const std::string& root, const std::string& chineseAs) {
+    for (const auto& [name, content] : files_) {
+      const std::string onDisk = name == kChineseName ? chineseAs : name;
+      const std::string path = root + "/" + work_.substr(1) + "/" + onDisk;
+      ASSERT_TRUE(fs::exists(path)) << path;
+      EXPECT_TRUE(ReadFile(path) == content) << path;
+    }
+  }
+
+  static testsupport::TempDir* dir_;
+  static std::string work_, archive_;
+  static std::vector<std::pair<std::string, std::string>> files_;
+  static int packed_;
+};
+
+testsupport::TempDir* WriterInteropTest::dir_ = nullptr;
+std::string WriterInteropTest::work_, WriterInteropTest::archive_;
+std::vector<std::pair<std::string, std::string>> WriterInteropTest::files_;
+int WriterInteropTest::packed_ = 0;
+
+TEST_F(WriterInteropTest, PackedEveryEntry) { EXPECT_EQ(packed_, 5); }
+
+TEST_F(WriterInteropTest, InfoZipListsTestsAndExtracts) {
+  const CommandResult list = RunCommand("unzip -l " + Quote(archive_));
+  EXPECT_EQ(list.exitCode, 0) << list.output;
+  EXPECT_NE(list.output.find(Stored() + "B01REPORT.xml"), std::string::npos) << list.output;
+  EXPECT_NE(list.output.find(Stored() + "sub/"), std::string::npos);
+  EXPECT_NE(list.output.find("5 files"), std::string::npos) << list.output;
+
+  const CommandResult test = RunCommand("unzip -t -P " + Quote(kPassword) + " " + Quote(archive_));
+  EXPECT_EQ(test.exitCode, 0) << test.output;
+  EXPECT_NE(test.output.find("No errors detected"), std::string::npos) << test.output;
+
+  const std::string out = *dir_ / "unzip-out";
+  const CommandResult x = RunCommand("unzip -q -P " + Quote(kPassword) + " " + Quote(archive_) + " -d " + Quote(out));
+  ASSERT_EQ(x.exitCode, 0) << x.output;
+  // Info-ZIP maps the OEM name bytes through its own table; find the one non-ASCII name.
+  std::string chinese;
+  for (const auto& e : fs::directory_iterator(out + "/" + work_.substr(1))) {
+    const std::string n = e.path().filename().string();
+    const bool nonAscii = std::any_of(n.begin(), n.end(), [](char ch) { return (ch & 0x80) != 0; });
+    if (nonAscii)
+      chinese = n;
+  }
+  ASSERT_FALSE(chinese.empty());
+  ExpectFiles(out, chinese);
+
+  const CommandResult wrong = RunCommand("unzip -t -P wrong " + Quote(archive_));
+  EXPECT_NE(wrong.exitCode, 0);
+}
+
+TEST_F(WriterInteropTest, SevenZipTestsAndExtracts) {
+  const CommandResult test = RunCommand("7z t -p" + Quote(kPassword) + " " + Quote(archive_));
+  EXPECT_EQ(test.exitCode, 0) << test.output;
+  EXPECT_NE(test.output.find("Everything is Ok"), std::string::npos) << test.output;
+
+  const std::string out = *dir_ / "7z-out";
+  const CommandResult x = RunCommand("7z x -y -p" + Quote(kPassword) + " -o" + Quote(out) + " " + Quote(archive_));
+  ASSERT_EQ(x.exitCode, 0) << x.output;
+  // 7-Zip writes the stored GBK bytes of the name unchanged.
+  ExpectFiles(out, platform::Utf8ToGbk(kChineseName));
+
+  const CommandResult wrong = RunCommand("7z t -pwrong " + Quote(archive_));
+  EXPECT_NE(wrong.exitCode, 0);
+}
+
+TEST_F(WriterInteropTest, PythonZipfileReadsEveryEntry) {
+  const std::string script =
+      "import sys, zipfile\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "z.setpassword(sys.argv[2].encode())\n"
+      "assert z.testzip() is None\n"
+      "for i in z.infolist():\n"
+      "    name = i.filename.encode('cp437').decode('gbk')\n"
+      "    data = b'' if i.is_dir() else z.read(i)\n"
+      "    print(name, i.flag_bits, i.compress_type, len(data), i.external_attr)\n";
+  WriteFile(*dir_ / "read.py", script);
+  const CommandResult r =
+      RunCommand("python3 " + Quote(*dir_ / "read.py") + " " + Quote(archive_) + " " + Quote(kPassword));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find(Stored() + kChineseName + " 1 8 " +
+                          std::to_string(files_[3].second.size()) + " 32"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find(Stored() + "sub/ 0 0 0 16"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(Stored() + "EMPTY.xml 1 8 0 32"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(Stored() + "sub/RAND.bin 1 8 3145728 32"), std::string::npos) << r.output;
+}
+
+TEST_F(WriterInteropTest, OurReaderRoundTrips) {
+  platform::ScriptedDialogs dialogs;
+  platform::ScopedDialogs scoped(&dialogs);
+  archive::ArchiveReader reader;
+  reader.SetZipName(archive_);
+  reader.SetDestDir(*dir_ / "ours-out");
+  reader.Password = kPassword;
+  reader.DoAll = true;
+  EXPECT_EQ(reader.ExtractSelected(), 4);
+  for (const auto& [name, content] : files_) {
+    const std::string flat = name.substr(name.find_last_of('/') + 1);
+    EXPECT_TRUE(ReadFile(*dir_ / "ours-out/" + flat) == content) << name;
+  }
+}
+
+// More than 65 535 entries: the end record's counts saturate and the Zip64 end record and
+// locator carry them.
+TEST(WriterZip64Test, MoreThan65535EntriesAreReadByTheTools) {
+  testsupport::TempDir tmp;
+  const std::string work = tmp / "many";
+  constexpr int kFiles = 65600;
+  for (int d = 0; d < 41; ++d) fs::create_directories(work + "/d" + std::to_string(d));
+  for (int i = 0; i < kFiles; ++i)
+    WriteFile(work + "/d" + std::to_string(i % 41) + "/f" + std::to_string(i), std::to_string(i));
+  const std::string zip = tmp / "many.zip";
+  archive::ArchiveWriter writer;
+  writer.FilesList = {work + "/*.*"};
+  writer.SetRelativePaths(true);
+  writer.SetZipName(zip);
+  writer.Password = kPassword;
+  ASSERT_EQ(writer.PackFiles(), kFiles);
+
+  const std::string bytes = ReadFile(zip);
+  const std::size_t end = bytes.size() - 22;
+  ASSERT_EQ(U32(bytes, end), 0x06054B50u);
+  EXPECT_EQ(U16(bytes, end + 8), 0xFFFFu);
+  EXPECT_EQ(U16(bytes, end + 10), 0xFFFFu);
+  EXPECT_EQ(U32(bytes, end - 20), 0x07064B50u) << "Zip64 locator right before the end record";
+  EXPECT_EQ(U32(bytes, end - 76), 0x06064B50u) << "Zip64 end record right before the locator";
+
+  const CommandResult list = RunCommand("unzip -l " + Quote(zip) + " | tail -1");
+  EXPECT_NE(list.output.find(std::to_string(kFiles) + " files"), std::string::npos) << list.output;
+  const CommandResult py = RunCommand(
+      "python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); z.setpassword(b'" +
+      std::string(kPassword) + "'); print(len(z.namelist()), z.read(z.namelist()[-1]).decode())\" " +
+      Quote(zip));
+  EXPECT_EQ(py.exitCode, 0) << py.output;
+  EXPECT_NE(py.output.find(std::to_string(kFiles) + " "), std::string::npos) << py.output;
+
+  archive::ArchiveReader reader;
+  reader.SetZipName(zip);
+  reader.ReadDirectory();
+  EXPECT_EQ(reader.EntryCount(), kFiles);
+}
+
+}  // namespace
