@@ -1,0 +1,115 @@
+// dmptool as its users run it: each command's output, messages and exit codes.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "archive/WriterTestSupport.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace writertest;
+
+std::string Tool() {
+  const char* bin = std::getenv("DM_BINARY_DIR");
+  return std::string(bin ? bin : ".") + "/bin/dmptool";
+}
+
+CommandResult Dmptool(const std::string& args) { return RunCommand(Quote(Tool()) + " " + args); }
+
+class DmptoolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(work + "/B01REPORT.xml", "<xml>rows</xml>");
+    WriteFile(work + "/EMPTY.xml", "");
+    WriteFile(work + "/sub/deep.xml", "deep");
+  }
+  testsupport::TempDir tmp;
+  std::string work = tmp / "qimzorstatistics";
+  std::string zip = tmp / "20130715bak.dmp";
+};
+
+TEST_F(DmptoolTest, PackListVerifyExtractWithTheProgramPassword) {
+  const CommandResult pack = Dmptool("pack " + Quote(work) + " " + Quote(zip));
+  ASSERT_EQ(pack.exitCode, 0) << pack.output;
+  EXPECT_NE(pack.output.find("4 entries packed"), std::string::npos) << pack.output;
+
+  const CommandResult list = Dmptool("list " + Quote(zip));
+  EXPECT_EQ(list.exitCode, 0) << list.output;
+  EXPECT_NE(list.output.find("deflate  yes " + work.substr(1) + "/B01REPORT.xml"), std::string::npos)
+      << list.output;
+  EXPECT_NE(list.output.find("stored   no  " + work.substr(1) + "/sub/"), std::string::npos);
+  EXPECT_NE(list.output.find("4 entries, 19 bytes"), std::string::npos) << list.output;
+
+  const CommandResult verify = Dmptool("verify " + Quote(zip));
+  EXPECT_EQ(verify.exitCode, 0) << verify.output;
+  EXPECT_NE(verify.output.find("3 of 3 files sound"), std::string::npos) << verify.output;
+
+  const std::string out = tmp / "out";
+  const CommandResult extract = Dmptool("extract " + Quote(zip) + " " + Quote(out));
+  EXPECT_EQ(extract.exitCode, 0) << extract.output;
+  EXPECT_EQ(ReadFile(out + "/deep.xml"), "deep");
+  EXPECT_EQ(ReadFile(out + "/B01REPORT.xml"), "<xml>rows</xml>");
+
+  // A second extraction finds the files there and writes nothing without --overwrite.
+  const CommandResult again = Dmptool("extract " + Quote(zip) + " " + Quote(out));
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_NE(again.output.find("the file exists"), std::string::npos) << again.output;
+  EXPECT_EQ(Dmptool("--overwrite extract " + Quote(zip) + " " + Quote(out)).exitCode, 0);
+
+  // The program's password never appears in what the tool prints.
+  for (const CommandResult* r : {&pack, &list, &verify, &extract})
+    EXPECT_EQ(r->output.find("--password"), std::string::npos);
+}
+
+TEST_F(DmptoolTest, OtherPasswordsAndWrongOnes) {
+  ASSERT_EQ(Dmptool("--password s3cret pack " + Quote(work) + " " + Quote(zip)).exitCode, 0);
+  EXPECT_EQ(RunCommand("unzip -t -P s3cret " + Quote(zip)).exitCode, 0);
+  EXPECT_EQ(Dmptool("--password s3cret verify " + Quote(zip)).exitCode, 0);
+  const CommandResult wrong = Dmptool("verify " + Quote(zip));
+  EXPECT_EQ(wrong.exitCode, 1);
+  EXPECT_NE(wrong.output.find("wrong password"), std::string::npos) << wrong.output;
+  EXPECT_NE(wrong.output.find("0 of 3 files sound"), std::string::npos) << wrong.output;
+}
+
+TEST_F(DmptoolTest, VerifyFindsDamagedData) {
+  ASSERT_EQ(RunCommand("cd " + Quote(work) + " && zip -q -0 -r " + Quote(tmp / "plain.zip") + " .").exitCode, 0);
+  std::string bytes = ReadFile(tmp / "plain.zip");
+  // Flip a byte of the first entry's stored data ("<xml>rows</xml>" is stored, not deflated).
+  const std::size_t at = bytes.find("<xml>rows");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 2] ^= 0x20;
+  WriteFile(tmp / "plain.zip", bytes);
+  const CommandResult r = Dmptool("--password '' verify " + Quote(tmp / "plain.zip"));
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_NE(r.output.find("CRC mismatch"), std::string::npos) << r.output;
+}
+
+TEST_F(DmptoolTest, FailuresHaveMessagesAndExitCodes) {
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string message;
+  } cases[] = {
+      {"", 2, "no command given"},
+      {"frobnicate x", 2, "unknown command frobnicate"},
+      {"list", 2, "wrong number of arguments for list"},
+      {"extract a.dmp", 2, "wrong number of arguments for extract"},
+      {"--password", 2, "--password needs a value"},
+      {"--bogus list x", 2, "unknown option --bogus"},
+      {"list " + Quote(tmp / "absent.dmp"), 3, "no such archive file"},
+      {"verify " + Quote(work + "/B01REPORT.xml"), 3, "not a ZIP archive"},
+      {"pack " + Quote(tmp / "nodir") + " " + Quote(zip), 3, "no such directory"},
+      {"pack " + Quote(work) + " " + Quote(tmp / "no/such/dir/x.dmp"), 3, "pack failed: Cannot open file"},
+  };
+  for (const Case& c : cases) {
+    const CommandResult r = Dmptool(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
+  }
+}
+
+}  // namespace
