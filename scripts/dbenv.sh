@@ -56,10 +56,15 @@ is_running() {
   [ -f "$(datadir "$1")/PG_VERSION" ] && as_owner "$PGBIN/pg_ctl" -D "$(datadir "$1")" status >/dev/null 2>&1
 }
 
+# Serialises start/stop/reset/seed of concurrent callers. The servers must not inherit the descriptor
+# (they would hold the lock for their whole life), hence the 9>&- wherever a server is started.
+LOCKED=0
 lock() {
+  [ "$LOCKED" = 1 ] && return 0
   mkdir -p "$ENVDIR"
-  exec 9>"$ENVDIR/.lock"
+  exec 9>"$ENVDIR/dbenv.lock"
   flock 9
+  LOCKED=1
 }
 
 write_odbc_ini() {
@@ -117,7 +122,7 @@ EOF
 start_cluster() {
   local p="$1"
   is_running "$p" && return 0
-  as_owner "$PGBIN/pg_ctl" -D "$(datadir "$p")" -l "$LOGDIR/$p.log" -w -t 60 -s start \
+  as_owner "$PGBIN/pg_ctl" -D "$(datadir "$p")" -l "$LOGDIR/$p.log" -w -t 60 -s start 9>&- \
     || die "server $p did not start, see $LOGDIR/$p.log"
 }
 
