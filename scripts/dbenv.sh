@@ -71,11 +71,14 @@ write_odbc_ini() {
   mkdir -p "$ENVDIR/odbc"
   local f="$ENVDIR/odbc/odbcinst.ini" name
   {
+    echo "# Written by scripts/dbenv.sh: the KingbaseES driver names played by psqlODBC (Unicode)."
+    echo "# psqlODBC (09.06 and later) reports bytea as SQL_LONGVARBINARY by default; options in these"
+    echo "# driver sections (ByteaAsLongVarBinary, TextAsLongVarchar, ...) are not read by it."
+    echo
     for name in "KingbaseES ODBC driver" "KingbaseES 6 ODBC driver"; do
       echo "[$name]"
       echo "Description=PostgreSQL stand-in for $name"
       echo "Driver=$DRIVER_SO"
-      echo "ByteaAsLongVarBinary=1"
       echo "UsageCount=1"
       echo
     done
