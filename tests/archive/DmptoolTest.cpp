@@ -13,9 +13,12 @@ namespace {
 namespace fs = std::filesystem;
 using namespace writertest;
 
+// The dmptool of the same build: <build>/bin beside this test's <build>/tests.
 std::string Tool() {
-  const char* bin = std::getenv("DM_BINARY_DIR");
-  return std::string(bin ? bin : ".") + "/bin/dmptool";
+  if (const char* bin = std::getenv("DM_BINARY_DIR")) return std::string(bin) + "/bin/dmptool";
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return (exe.parent_path().parent_path() / "bin" / "dmptool").string();
 }
 
 CommandResult Dmptool(const std::string& args) { return RunCommand(Quote(Tool()) + " " + args); }
