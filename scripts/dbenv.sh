@@ -57,7 +57,7 @@ is_running() {
 }
 
 # Serialises start/stop/reset/seed of concurrent callers. The servers must not inherit the descriptor
-# (they would hold the lock for their whole life), hence the 9>&- wherever a server is started.
+# (they would hold the lock for their whole life): see start_cluster.
 LOCKED=0
 lock() {
   [ "$LOCKED" = 1 ] && return 0
@@ -122,11 +122,18 @@ host    all       all   127.0.0.1/32   scram-sha-256
 EOF
 }
 
+# The server must hold none of the caller's descriptors (a pipe of a test runner, the lock): it closes
+# everything above stderr before starting; its own output goes to the log.
 start_cluster() {
   local p="$1"
   is_running "$p" && return 0
-  as_owner "$PGBIN/pg_ctl" -D "$(datadir "$p")" -l "$LOGDIR/$p.log" -w -t 60 -s start 9>&- \
-    || die "server $p did not start, see $LOGDIR/$p.log"
+  (
+    for fd in /proc/$BASHPID/fd/*; do
+      fd="${fd##*/}"
+      [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-" 2>/dev/null
+    done
+    as_owner "$PGBIN/pg_ctl" -D "$(datadir "$p")" -l "$LOGDIR/$p.log" -w -t 60 -s start </dev/null
+  ) || die "server $p did not start, see $LOGDIR/$p.log"
 }
 
 wait_ready() {
