@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <cstdlib>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -497,7 +498,13 @@ TEST_F(MainWindow, FileListHoldsThePlainFilesSortedWithoutRegardToCase) {
 // ---------------------------------------------------------------------------------------------
 // Against the stand-in servers (scripts/dbenv.sh start), through the real ODBC driver.
 
-class ConnectionTestWithStandIn : public MainWindow {};
+class ConnectionTestWithStandIn : public MainWindow {
+ protected:
+  static void SetUpTestSuite() {
+    const char* ini = std::getenv("ODBCSYSINI");
+    if (ini == nullptr || *ini == '\0') setenv("ODBCSYSINI", DM_ODBCSYSINI_DEFAULT, 1);
+  }
+};
 
 TEST_F(ConnectionTestWithStandIn, LabelReadsConnectedInBothModes) {
   for (QRadioButton* mode : {window.rbBackup, window.rbRestore}) {

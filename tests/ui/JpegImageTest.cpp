@@ -10,7 +10,8 @@ namespace {
 
 QString SourcePath(const char* relative) {
   const char* root = std::getenv("DM_SOURCE_DIR");
-  return QString::fromLocal8Bit(root ? root : ".") + QLatin1Char('/') + QLatin1String(relative);
+  if (root == nullptr || *root == '\0') root = DM_SOURCE_DIR_DEFAULT;
+  return QString::fromLocal8Bit(root) + QLatin1Char('/') + QLatin1String(relative);
 }
 
 TEST(Jpeg, BackgroundPictureDecodesAtItsSizeAndIsBlue) {
