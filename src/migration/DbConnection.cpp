@@ -3,6 +3,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cctype>
+#include <string>
+
 #include "migration/DbError.h"
 #include "migration/OdbcHandle.h"
 #include "migration/OdbcText.h"
@@ -52,6 +55,29 @@ struct TDbConnection::Impl {
   }
 };
 
+namespace {
+
+// psqlODBC (which plays the KingbaseES drivers in tests and demos) reads a whole result into
+// memory before the first row is handed over, unless it is told to fetch through a server-side
+// cursor in batches. Its connection attributes for that are driver-specific numbers, so they are
+// set only when the driver is psqlODBC itself; other drivers keep their own behaviour.
+constexpr SQLINTEGER kPsqlOdbcUseDeclareFetch = 65539;
+constexpr SQLINTEGER kPsqlOdbcFetch = 65541;
+constexpr SQLULEN kRowsPerBatch = 1000;
+
+void ReadRowsInBatches(SQLHDBC dbc) {
+  SQLWCHAR name[64] = {};
+  SQLSMALLINT length = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, SQL_DRIVER_NAME, name, sizeof name, &length))) return;
+  std::string driver;
+  for (const SQLWCHAR* p = name; *p && p < name + 63; ++p) driver.push_back(static_cast<char>(*p < 128 ? std::tolower(*p) : '?'));
+  if (driver.rfind("psqlodbc", 0) != 0) return;
+  SQLSetConnectAttrW(dbc, kPsqlOdbcUseDeclareFetch, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), SQL_IS_INTEGER);
+  SQLSetConnectAttrW(dbc, kPsqlOdbcFetch, reinterpret_cast<SQLPOINTER>(kRowsPerBatch), SQL_IS_INTEGER);
+}
+
+}  // namespace
+
 TDbConnection::TDbConnection() : impl_(std::make_unique<Impl>()) {}
 
 TDbConnection::~TDbConnection() { impl_->Close(); }
@@ -93,6 +119,7 @@ void TDbConnection::SetConnected(bool connected) {
                                    static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, &outLength,
                                    SQL_DRIVER_NOPROMPT);
   OdbcCheck(rc, OdbcHandle::kDbc, dbc.get(), "SQLDriverConnect");
+  ReadRowsInBatches(dbc.get());
   d.dbc = std::move(dbc);
   d.connected = true;
   d.inTransaction = false;

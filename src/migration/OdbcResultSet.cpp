@@ -102,6 +102,8 @@ OdbcResultSet::OdbcResultSet(TDbConnection& connection, const std::string& text)
 OdbcResultSet::~OdbcResultSet() = default;
 
 void OdbcResultSet::Run() {
+  finished_ = false;
+  stmt_.reset();
   stmt_ = ExecDirect(connection_, text_);
   void* h = stmt_.get();
   SQLSMALLINT count = 0;
@@ -179,16 +181,21 @@ void OdbcResultSet::Describe() {
 }
 
 void OdbcResultSet::Restart() {
-  stmt_.reset();
   Run();
   Describe();
 }
 
 bool OdbcResultSet::Fetch(DbRow& row) {
-  if (columns_.empty()) return false;
+  if (columns_.empty() || finished_) return false;
   void* h = stmt_.get();
   SQLRETURN rc = SQLFetch(h);
-  if (OdbcCheck(rc, kStmt, h, "SQLFetch", true) == SQL_NO_DATA) return false;
+  if (OdbcCheck(rc, kStmt, h, "SQLFetch", true) == SQL_NO_DATA) {
+    // Close the cursor at once: a driver that reads through a server-side cursor holds a
+    // transaction open for it, which must not outlive the rows.
+    SQLFreeStmt(h, SQL_CLOSE);
+    finished_ = true;
+    return false;
+  }
   if (row.values.size() != columns_.size()) row.Reset(columns_.size());
   for (std::size_t i = 0; i < columns_.size(); ++i) ReadColumn(i, row);
   return true;

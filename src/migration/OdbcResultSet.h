@@ -42,6 +42,7 @@ class OdbcResultSet : public DbRowSource {
   OdbcHandle stmt_;
   std::vector<DbColumn> columns_;
   std::vector<Fetcher> fetchers_;
+  bool finished_ = false;
   std::u16string wide_;  // reused for every text value
 };
 
