@@ -333,16 +333,16 @@ void ArchiveReader::ReadCentralDirectory() {
   const TEndCentral& end = *endCentral_;
   // Multi-part archives (an end record on a later disk) are not read.
   if (end.ThisDisk32() != 0) throw EBadZipFile();
-  auto list = std::make_shared<TSortedZip>(SortMode);
   const std::uint64_t total = end.TotalEntries64();
   if (total > 0) file_->Seek(end.CentralOffset64());
-  TZipHeaderInfo* previous = nullptr;
+  std::vector<std::unique_ptr<TZipHeaderInfo>> read;
   // Every record consumes at least one header's bytes of the file, so a damaged count cannot
   // keep this loop going past the end of the file: the read fails there.
   for (std::uint64_t k = 0; k < total; ++k) {
     CheckEvents();
     auto entry = std::make_unique<TZipHeaderInfo>(OEMConvert);
     bool ok = ReadCentralRecord(*entry);
+    TZipHeaderInfo* previous = read.empty() ? nullptr : read.back().get();
     if (!ok && previous != nullptr && previous->centralExtraLength > 0) {
       // Some writers declare a central extra field that they never write: assume that once.
       const std::uint64_t back = previous->centralExtraLength;
@@ -355,14 +355,17 @@ void ArchiveReader::ReadCentralDirectory() {
       if (RebuildFromLocalHeaders()) return;
       throw EBadZipFile();
     }
-    TZipHeaderInfo* raw = entry.get();
-    try {
-      list->Insert(std::move(entry));
-    } catch (const EListError&) {
-      if (RebuildFromLocalHeaders()) return;
-      throw EBadZipFile();
-    }
-    previous = raw;
+    read.push_back(std::move(entry));
+  }
+  // The list is ordered with one sort rather than record by record, so that a directory in
+  // reverse order cannot make reading it quadratic; two records for one local header are a
+  // damaged directory.
+  auto list = std::make_shared<TSortedZip>(SortMode);
+  try {
+    list->Assign(std::move(read));
+  } catch (const EListError&) {
+    if (RebuildFromLocalHeaders()) return;
+    throw EBadZipFile();
   }
   entries_ = std::move(list);
 }

@@ -73,6 +73,19 @@ std::size_t TSortedZip::Insert(std::unique_ptr<TZipHeaderInfo> entry) {
   return lo;
 }
 
+void TSortedZip::Assign(std::vector<std::unique_ptr<TZipHeaderInfo>> entries) {
+  Clear();
+  std::stable_sort(entries.begin(), entries.end(),
+                   [this](const auto& a, const auto& b) { return Compare(*a, *b) < 0; });
+  if (mode_ == TZipSortMode::ByNone) {
+    for (std::size_t i = 1; i < entries.size(); ++i)
+      if (Compare(*entries[i - 1], *entries[i]) == 0) throw EListError("Duplicate Object index");
+  }
+  for (const auto& e : entries)
+    if (e->zip64) hasZip64_ = true;
+  items_ = std::move(entries);
+}
+
 TZipHeaderInfo& TSortedZip::At(long long index) {
   if (index < 0 || static_cast<unsigned long long>(index) >= items_.size()) throw MakeIndexError(index);
   return *items_[static_cast<std::size_t>(index)];

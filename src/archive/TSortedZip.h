@@ -33,6 +33,11 @@ class TSortedZip {
   // orders equal entries go after those already held.
   std::size_t Insert(std::unique_ptr<TZipHeaderInfo> entry);
 
+  // Replaces the list by `entries`, put in order with one sort (equal entries keep their order).
+  // Under ByNone two equal entries raise EListError "Duplicate Object index" and leave the list
+  // empty. Reading a directory this way stays O(n log n) whatever order the directory has.
+  void Assign(std::vector<std::unique_ptr<TZipHeaderInfo>> entries);
+
   // The entry at `index`; EListError "Index <index> is out of range" outside 0..Count()-1.
   TZipHeaderInfo& At(long long index);
   const TZipHeaderInfo& At(long long index) const;

@@ -39,12 +39,37 @@ std::uint8_t ZipKeys::EncryptByte(std::uint8_t plain) {
   return cipher;
 }
 
+// The bulk forms keep the keys and the table in locals: they run over every byte of an archive.
 void ZipKeys::Decrypt(std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) data[i] = DecryptByte(data[i]);
+  const std::uint32_t* table = Crc32Table();
+  std::uint32_t k0 = k0_, k1 = k1_, k2 = k2_;
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::uint32_t temp = (k2 & 0xFFFF) | 2u;
+    const std::uint8_t plain = data[i] ^ static_cast<std::uint8_t>((temp * (temp ^ 1u)) >> 8);
+    data[i] = plain;
+    k0 = table[(k0 ^ plain) & 0xFF] ^ (k0 >> 8);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1u;
+    k2 = table[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
+  }
+  k0_ = k0;
+  k1_ = k1;
+  k2_ = k2;
 }
 
 void ZipKeys::Encrypt(std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) data[i] = EncryptByte(data[i]);
+  const std::uint32_t* table = Crc32Table();
+  std::uint32_t k0 = k0_, k1 = k1_, k2 = k2_;
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::uint32_t temp = (k2 & 0xFFFF) | 2u;
+    const std::uint8_t plain = data[i];
+    data[i] = plain ^ static_cast<std::uint8_t>((temp * (temp ^ 1u)) >> 8);
+    k0 = table[(k0 ^ plain) & 0xFF] ^ (k0 >> 8);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1u;
+    k2 = table[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
+  }
+  k0_ = k0;
+  k1_ = k1;
+  k2_ = k2;
 }
 
 }  // namespace archive

@@ -343,6 +343,22 @@ TEST(TSortedZipTest, OrdersByDiskThenLocalHeaderOffset) {
   EXPECT_TRUE(list.HasZip64());
 }
 
+TEST(TSortedZipTest, AssignSortsOnceAndRefusesDuplicates) {
+  std::vector<std::unique_ptr<TZipHeaderInfo>> many;
+  for (std::uint64_t o = 20000; o-- > 0;) many.push_back(At(o * 46));  // reverse order
+  TSortedZip list;
+  list.Assign(std::move(many));
+  ASSERT_EQ(list.Count(), 20000u);
+  for (std::size_t i = 0; i < list.Count(); ++i) ASSERT_EQ(list[i].LocalHeaderOffset64(), i * 46);
+
+  std::vector<std::unique_ptr<TZipHeaderInfo>> dup;
+  dup.push_back(At(5));
+  dup.push_back(At(9));
+  dup.push_back(At(5));
+  EXPECT_THROW(list.Assign(std::move(dup)), EListError);
+  EXPECT_TRUE(list.Empty());
+}
+
 TEST(TSortedZipTest, DuplicatesAndBadIndexesAreListErrors) {
   TSortedZip list;
   list.Insert(At(10));
