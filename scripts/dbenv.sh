@@ -90,6 +90,7 @@ write_odbc_ini() {
 init_cluster() {
   local p="$1" dd
   dd="$(datadir "$p")"
+  as_owner test -x "$ENVDIR" || die "user $PGUSER_OS cannot reach $ENVDIR"
   mkdir -p "$dd"
   chown "$PGUSER_OS" "$dd"
   chmod 700 "$dd"
