@@ -402,6 +402,30 @@ TEST_F(ArchiveReaderTest, BusyWhileWorkingAndRestoredOnEveryWayOut) {
   EXPECT_FALSE(reader_.IsBusy());
 }
 
+TEST_F(ArchiveReaderTest, CancelRequestEndsThePassAtTheNextCheck) {
+  struct Canceller : platform::ScriptedDialogs {
+    ArchiveReader* reader = nullptr;
+    int MessageBox(const std::string&, const std::string&, int) override {
+      reader->Cancel();
+      return platform::kIdYes;
+    }
+  } canceller;
+  canceller.reader = &reader_;
+  platform::ScopedDialogs scoped(&canceller);
+  try {
+    ExtractAll(Archive(BuildArchive({{"a/x.txt", "1"}, {"b/x.txt", "2"}, {"c.txt", "3"}})));
+    FAIL();
+  } catch (const archive::EUserCanceled& e) {
+    EXPECT_STREQ(e.what(), "User Aborted Operation");
+  }
+  EXPECT_FALSE(reader_.IsBusy());
+  EXPECT_FALSE(Exists(dest_ + "/c.txt"));
+  // The next operation starts afresh.
+  reader_.DoAll = true;
+  reader_.OverwriteMode = archive::TOverwriteMode::Always;
+  EXPECT_EQ(reader_.ExtractSelected(), 3);
+}
+
 TEST_F(ArchiveReaderTest, RewrittenArchiveIsReadAgain) {
   const std::string path = Archive(BuildArchive({{"a.txt", "first"}}));
   reader_.SetZipName(path);
