@@ -7,6 +7,7 @@
 #   main-restore.png      the main window in restore mode after a failed connection test
 #   progress-backup.png   the progress window as a backup sets it up
 #   progress-restore.png  the progress window as a restore sets it up
+#   folder-dialog.png     the folder-selection dialog of the browse button
 # BUILD_DIR picks the build directory (default build/, configured like scripts/build.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."

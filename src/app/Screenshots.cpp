@@ -3,10 +3,12 @@
 //   main-restore.png     the main window in restore mode after a failed connection test
 //   progress-backup.png  the progress window as a backup sets it up
 //   progress-restore.png the progress window as a restore sets it up, importing a table
+//   folder-dialog.png    the folder-selection dialog of the browse button
 // Run under a display (scripts/screenshot.sh starts one with Xvfb).
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QIcon>
 #include <QLabel>
 #include <QPixmap>
@@ -18,6 +20,7 @@
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
 #include "migration/ProgressView.h"
+#include "ui/QtDialogs.h"
 #include "ui/TFmProgressBar.h"
 
 namespace {
@@ -99,6 +102,13 @@ int main(int argc, char** argv) {
   progress->UpdateDetailProgress(110, "");
   ok &= Save(window.FmProgressBar(), dir, "progress-restore.png");
   window.DestroyProgressWindow();
+
+  const platform::FolderDialogTexts texts{"选择路径", "路径", "目录", "Drives", "确定", "取消"};
+  auto folderDialog = ui::QtDialogs::BuildFolderDialog(texts, &window);
+  folderDialog->setDirectory(QDir::rootPath());
+  folderDialog->show();
+  ok &= Save(folderDialog.get(), dir, "folder-dialog.png");
+  folderDialog->hide();
 
   platform::SetClock(nullptr);
   return ok ? 0 : 1;

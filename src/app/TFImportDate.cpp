@@ -290,6 +290,8 @@ void TFImportDate::btnTestContectedClick() {
       SetStatus(kStatusFailed, kRed, true);
     }
   } catch (const std::exception& e) {
+    // A start that reads the label afterwards must not take an unfinished test for a success.
+    SetStatus(kStatusFailed, kRed, true);
     ShowUnhandled(e.what());
   }
 }

@@ -392,6 +392,19 @@ TEST_F(StartButton, AnExceptionLeavingTheProcedureIsShownAndTheWindowRecovers) {
   EXPECT_TRUE(window.btnBeginBackup->isEnabled());
 }
 
+TEST_F(StartButton, ATestThatRaisesCountsAsFailedAndStartsNothing) {
+  window.ConnectDatabase = [](const std::string&) -> bool {
+    throw std::runtime_error("driver exploded");
+  };
+  window.btnBeginBackupClick();
+  EXPECT_EQ(window.lblContectedStatus->text(), Q("连接不成功"));
+  EXPECT_EQ(backups, 0);
+  ASSERT_EQ(dialogs.shown.size(), 2u);
+  EXPECT_EQ(dialogs.shown[0].text, "driver exploded");
+  EXPECT_EQ(dialogs.shown[0].style, 16);
+  EXPECT_EQ(dialogs.shown[1].caption, "警告");
+}
+
 TEST_F(MainWindow, ExitClosesAtOnceWhenIdle) {
   window.show();
   window.btnExit->click();
