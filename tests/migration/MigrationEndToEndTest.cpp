@@ -1,0 +1,281 @@
+// The whole road on the stand-in servers: a backup of the seeded source restored into the target,
+// compared value by value, and the failures in the middle of it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "MigrationTestHost.h"
+#include "archive/ArchiveSettings.h"
+#include "migration/BackupProcedure.h"
+#include "migration/RestoreProcedure.h"
+#include "platform/Dialogs.h"
+#include "support/TraceCapture.h"
+
+namespace migration {
+namespace {
+
+using migrationtest::DbEnv;
+using migrationtest::MigrationTestHost;
+using migrationtest::Psql;
+namespace fs = std::filesystem;
+
+const char* const kTargetTables[] = {
+    "rptreportdata", "rptreport", "rptsetreportcover", "rptsingletmp", "rptsingletmpcondition",
+    "rptcombinefetch", "rptcombinefetchcondition", "rptaddresslist", "rpttemplateclassvalid",
+    "t_org_sumclass_new", "t_org_sumclass_org_new", "rptreportremark", "b01report", "rptduration",
+    "t_rpt_duration"};
+
+// Runs `fn` and, whatever happens, `undo` afterwards.
+void WithChange(const std::function<void()>& change, const std::function<void()>& undo,
+                const std::function<void()>& fn) {
+  change();
+  try {
+    fn();
+  } catch (...) {
+    undo();
+    throw;
+  }
+  undo();
+}
+
+// The rows of a source table as the restore must leave them in the target, and the same rows
+// read from the target, both as psql prints them.
+struct Comparison {
+  std::string source, target;
+};
+
+Comparison CompareQueries(const std::string& table) {
+  if (table == "b01report") {
+    return {"select b0191, b0140, coalesce(b0141, ''), b0142, coalesce(b0101, ''), null, null from b01 "
+            "where b0140 <> 'XXX' and b0140 is not null and b0140 <> '' order by 1, 2;",
+            "select durationid, b0140, b0141, b0142, b0101, b0143, b0111 from b01report order by 1, 2;"};
+  }
+  const std::string columns = Psql(
+      "bf", "select column_name || ' ' || data_type from information_schema.columns where table_name = '" +
+                table + "' order by ordinal_position;");
+  std::string src, tgt, order;
+  std::istringstream lines(columns);
+  int n = 0;
+  for (std::string line; std::getline(lines, line);) {
+    const std::string name = line.substr(0, line.find(' '));
+    const std::string type = line.substr(line.find(' ') + 1);
+    std::string target = name;
+    if (table == "t_rpt_duration" && name == "durationid") target = "id";
+    const bool text = type == "character varying" || type == "character" || type == "text";
+    if (!src.empty()) src += ", ", tgt += ", ", order += ", ";
+    if (type == "bytea") {
+      // Binary large objects are left out of the import.
+      src += "null::bytea";
+      tgt += target;
+    } else {
+      // A NULL text goes in as '', which a fixed-length column pads with blanks.
+      if (type == "character") {
+        src += "coalesce(rtrim(" + name + "), '')";
+        tgt += "rtrim(" + target + ")";
+      } else {
+        src += text ? "coalesce(" + name + ", '')" : name;
+        tgt += target;
+      }
+    }
+    order += std::to_string(++n);
+  }
+  std::string targetFilter;
+  if (table == "rptduration") targetFilter = " where rptname <> '2013年统计报表'";
+  if (table == "t_rpt_duration") targetFilter = " where label <> '2013年统计'";
+  return {"select " + src + " from " + table + " order by " + order + ";",
+          "select " + tgt + " from " + table + targetFilter + " order by " + order + ";"};
+}
+
+int TargetCount(const std::string& table) { return std::stoi(Psql("hy", "select count(*) from " + table + ";")); }
+
+class MigrationEndToEndTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    archiveDir = new testsupport::TempDir;
+    archivePath = *archiveDir / "20130615bak.dmp";
+    platform::ScriptedDialogs dialogs;
+    platform::ScopedDialogs scoped(&dialogs);
+    MigrationTestHost host;
+    ASSERT_TRUE(host.Connect("bf"));
+    host.archivePath = archivePath;
+    BackupData(host);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    ASSERT_EQ(dialogs.shown[0].text, "数据备份完成！");
+  }
+  static void TearDownTestSuite() {
+    delete archiveDir;
+    archiveDir = nullptr;
+  }
+
+  void SetUp() override { ASSERT_TRUE(host.Connect("hy")); }
+
+  // Restores `archive` answering Yes; returns the boxes shown after the confirmation.
+  std::vector<platform::ShownMessage> RestoreArchive(const std::string& archive) {
+    dialogs.shown.clear();
+    dialogs.messageAnswers = {platform::kIdYes};
+    host.archivePath = archive;
+    RestoreData(host);
+    std::vector<platform::ShownMessage> after;
+    if (dialogs.shown.size() > 1) after.assign(dialogs.shown.begin() + 1, dialogs.shown.end());
+    return after;
+  }
+
+  void ExpectTableMatchesSource(const std::string& table) {
+    const Comparison c = CompareQueries(table);
+    EXPECT_EQ(Psql("hy", c.target), Psql("bf", c.source)) << table;
+  }
+
+  void ExpectFullRestore() {
+    for (const char* table : kTargetTables) ExpectTableMatchesSource(table);
+    // The fix-up: a report period and a duration with the next id, given the b0140 of the latest
+    // organisation without a parent, and no invalid b01report rows.
+    const std::string nextId = Psql("bf", "select max(durationid) + 1 from t_rpt_duration;");
+    EXPECT_EQ(Psql("hy", "select rpttype, rptduartionid from rptduration where rptname = '2013年统计报表';"),
+              "[13]|[" + nextId.substr(0, nextId.size() - 1) + "]\n");
+    EXPECT_EQ(Psql("hy", "select id, orgid, durname, begintime, endtime, connection from t_rpt_duration "
+                         "where label = '2013年统计';"),
+              nextId.substr(0, nextId.size() - 1) + "|ORG903|2013年统计|20130101|20131231|当前数据库\n");
+    EXPECT_EQ(Psql("hy", "select count(*) from b01report where b0140 is null or b0140 in ('', 'XXX');"), "0\n");
+  }
+
+  static testsupport::TempDir* archiveDir;
+  static std::string archivePath;
+
+  platform::ScriptedDialogs dialogs;
+  platform::ScopedDialogs scoped{&dialogs};
+  MigrationTestHost host;
+};
+
+testsupport::TempDir* MigrationEndToEndTest::archiveDir = nullptr;
+std::string MigrationEndToEndTest::archivePath;
+
+TEST_F(MigrationEndToEndTest, RestoreLeavesExactlyTheSourceRowsTwiceInOneRun) {
+  testsupport::TraceCapture trace;
+  auto boxes = RestoreArchive(archivePath);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "数据还原完成！");
+  EXPECT_EQ(boxes[0].caption, "提示");
+  EXPECT_EQ(boxes[0].style, 64);
+  EXPECT_FALSE(fs::exists(*archiveDir / "qimzorstatistics"));
+  ExpectFullRestore();
+
+  // The progress window: the restore's set-up, one step per file, the detail bar per row.
+  const auto& w = *host.lastWindow;
+  EXPECT_EQ(w.height, 200);
+  EXPECT_EQ(w.gaugeMax, 15);
+  EXPECT_EQ(w.gaugeProgress, 15);
+  EXPECT_EQ(w.infoTexts.front(), "正在还原数据，请稍候...");
+  EXPECT_EQ(w.infoTexts.back(), "正在还原表T_RPT_DURATION，请稍候..");
+  const int durations = std::stoi(Psql("bf", "select count(*) from t_rpt_duration;"));
+  EXPECT_EQ(w.detailSetups.back().caption, "正在导入表T_RPT_DURATION中的记录");
+  EXPECT_EQ(w.detailSetups.back().maximum, durations);
+  EXPECT_EQ(w.detailPosition, durations);
+  EXPECT_EQ(w.detailText, "正在导入表T_RPT_DURATION中的第" + std::to_string(durations) + "条记录...");
+  EXPECT_EQ(host.currentItems.front(), "B01REPORT.xml");
+
+  // Every statement of the import and the fix-up is in the trace, the INSERTs as built per row.
+  EXPECT_TRUE(trace.Contains("insert into B01REPORT (DURATIONID,b0140,b0141,b0142,b0101) values ("));
+  EXPECT_TRUE(trace.Contains("insert into T_RPT_DURATION (ID,orgid,"));
+  EXPECT_TRUE(trace.Contains("DELETE FROM b01report WHERE (b0140 IS NULL)  OR b0140 = '' OR b0140 = 'XXX'\r\n"));
+  EXPECT_TRUE(trace.Contains(" where id=9\r\n"));
+  EXPECT_EQ(trace.lines.back(), "Leave RestoreData");
+
+  // A second restore in the same run, with the same main window.
+  boxes = RestoreArchive(archivePath);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "数据还原完成！");
+  ExpectFullRestore();
+}
+
+TEST_F(MigrationEndToEndTest, WrongPasswordArchiveAndAnswerNoLeaveTheTargetAsItWas) {
+  ASSERT_EQ(RestoreArchive(archivePath).size(), 1u);
+  std::map<std::string, int> before;
+  for (const char* t : kTargetTables) before[t] = TargetCount(t);
+
+  // An archive of the same TableFiles under another password.
+  testsupport::TempDir tmp;
+  ASSERT_EQ(archive::UnCompress(host.ArchiveReader(), archivePath, tmp.path() + "/"), 0);
+  migrationtest::RunCommand("cd '" + tmp / "qimzorstatistics" + "' && zip -q -P other '" + tmp / "other.dmp" + "' *.xml");
+  const auto boxes = RestoreArchive(tmp / "other.dmp");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "文件解压不成功，请重启软件再进行还原！");
+
+  dialogs.shown.clear();
+  dialogs.messageAnswers = {platform::kIdNo};
+  host.archivePath = archivePath;
+  RestoreData(host);
+  EXPECT_EQ(dialogs.shown.size(), 1u);
+
+  for (const char* t : kTargetTables) EXPECT_EQ(TargetCount(t), before[t]) << t;
+  ExpectFullRestore();
+}
+
+TEST_F(MigrationEndToEndTest, ImportFailingAtTheThirdFileKeepsTheFirstTwo) {
+  // The files go in as B01REPORT, rptaddresslist, rptcombinefetch, ...: the third one violates a
+  // constraint planted in the target.
+  const int logBefore = migrationtest::CountErrorLogEntries();
+  WithChange(
+      [] { Psql("hy", "alter table rptcombinefetch add constraint planted_failure check (id < 0) not valid;"); },
+      [] { Psql("hy", "alter table rptcombinefetch drop constraint if exists planted_failure;"); },
+      [&] {
+        const auto boxes = RestoreArchive(archivePath);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "数据还原失败！请确认数据库连接状态！");
+        EXPECT_EQ(boxes[0].caption, "错误");
+        EXPECT_EQ(boxes[0].style, 16);
+      });
+  EXPECT_EQ(migrationtest::WaitForErrorLogEntries(logBefore + 1), logBefore + 1);
+  ExpectTableMatchesSource("b01report");
+  ExpectTableMatchesSource("rptaddresslist");
+  for (const char* t : kTargetTables) {
+    if (std::string(t) != "b01report" && std::string(t) != "rptaddresslist") {
+      EXPECT_EQ(TargetCount(t), 0) << t;
+    }
+  }
+  EXPECT_FALSE(fs::exists(*archiveDir / "qimzorstatistics"));
+}
+
+TEST_F(MigrationEndToEndTest, HostileColumnNameIsRefusedAfterTheTruncationOnly) {
+  ASSERT_EQ(RestoreArchive(archivePath).size(), 1u);
+  testsupport::TempDir tmp;
+  fs::create_directories(tmp / "qimzorstatistics");
+  {
+    TDbQuery query(&host.conADOConParty());
+    query.SQL().push_back(
+        "select 1 as id, 'x' as \"reportname) values (1,'y'); create table pwned(x int); --\"");
+    query.Open();
+    query.SaveToFile(tmp / "qimzorstatistics/rptreport.xml");
+  }
+  archive::compress(host.ArchiveWriter(), tmp / "hostile.dmp", tmp / "qimzorstatistics");
+  fs::remove_all(tmp / "qimzorstatistics");
+
+  const auto boxes = RestoreArchive(tmp / "hostile.dmp");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "数据还原失败！请确认数据库连接状态！");
+  for (const char* t : kTargetTables) EXPECT_EQ(TargetCount(t), 0) << t;
+  EXPECT_EQ(Psql("hy", "select count(*) from pg_class where relname = 'pwned';"), "0\n");
+}
+
+TEST_F(MigrationEndToEndTest, QueryFailingAtTheFifthTableLeavesNoArchive) {
+  MigrationTestHost source;
+  ASSERT_TRUE(source.Connect("bf"));
+  testsupport::TempDir tmp;
+  source.archivePath = tmp / "20130615bak.dmp";
+  const int logBefore = migrationtest::CountErrorLogEntries();
+  testsupport::TraceCapture trace;
+  WithChange([] { Psql("bf", "alter table rptsingletmpcondition rename to rptsingletmpcondition_away;"); },
+             [] { Psql("bf", "alter table if exists rptsingletmpcondition_away rename to rptsingletmpcondition;"); },
+             [&] { BackupData(source); });
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "数据备份不成功，请确认数据库连接状态！");
+  EXPECT_EQ(source.steps, 4);
+  EXPECT_FALSE(fs::exists(source.archivePath));
+  EXPECT_FALSE(fs::exists(tmp / "qimzorstatistics"));
+  EXPECT_EQ(migrationtest::WaitForErrorLogEntries(logBefore + 1), logBefore + 1);
+  EXPECT_FALSE(trace.Contains("Enter compress"));
+}
+
+}  // namespace
+}  // namespace migration

@@ -1,0 +1,122 @@
+// The restore's early ways out, none of which may touch the target: no archive chosen, a missing
+// archive, the answer No, and archives that do not unpack (foreign, wrong password).
+#include "migration/RestoreProcedure.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "MigrationTestHost.h"
+#include "platform/Dialogs.h"
+#include "support/TraceCapture.h"
+
+namespace migration {
+namespace {
+
+using migrationtest::MigrationTestHost;
+namespace fs = std::filesystem;
+
+// One fingerprint of every target table's rows.
+std::string TargetFingerprint() {
+  static const char* tables[] = {"rptreportdata", "rptreport", "rptsetreportcover", "rptsingletmp",
+                                 "rptsingletmpcondition", "rptcombinefetch", "rptcombinefetchcondition",
+                                 "rptaddresslist", "rpttemplateclassvalid", "t_org_sumclass_new",
+                                 "t_org_sumclass_org_new", "rptreportremark", "b01report", "rptduration",
+                                 "t_rpt_duration"};
+  std::string sql;
+  for (const char* t : tables) {
+    if (!sql.empty()) sql += " union all ";
+    sql += std::string("select '") + t + "', count(*), md5(coalesce(string_agg(x::text, '|' order by x::text), '')) from " + t + " x";
+  }
+  return migrationtest::Psql("hy", sql + ";");
+}
+
+TEST(TruncateSQLTest, SeventeenLinesAsOneCommand) {
+  const auto& lines = TruncateSQLLines();
+  ASSERT_EQ(lines.size(), 17u);
+  EXPECT_EQ(lines[0], "truncate table  rptreportdata;");
+  EXPECT_EQ(lines[12], "truncate table  B01Report;");
+  EXPECT_EQ(lines[15], "Drop Table B01Report;");
+  EXPECT_EQ(lines[16].size(), 319u);
+  for (size_t i = 0; i < 15; ++i) EXPECT_EQ(lines[i].rfind("truncate table  ", 0), 0u) << lines[i];
+}
+
+class RestoreProcedureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(host.Connect("hy")) << "target stand-in not running (scripts/dbenv.sh start)";
+    host.archivePath = dir / "20130615bak.dmp";
+  }
+
+  testsupport::TempDir dir;
+  platform::ScriptedDialogs dialogs;
+  platform::ScopedDialogs scoped{&dialogs};
+  MigrationTestHost host;
+};
+
+TEST_F(RestoreProcedureTest, EmptyArchivePathAsksForAFile) {
+  host.archivePath.clear();
+  RestoreData(host);
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "请选择保存备份数据的文件！");
+  EXPECT_EQ(dialogs.shown[0].caption, "提示");
+  EXPECT_EQ(dialogs.shown[0].style, 0);
+  EXPECT_EQ(host.focusCount, 1);
+  EXPECT_EQ(host.windowsCreated, 0);
+}
+
+TEST_F(RestoreProcedureTest, MissingArchiveReturnsWithoutAWord) {
+  testsupport::TraceCapture trace;
+  RestoreData(host);
+  EXPECT_TRUE(dialogs.shown.empty());
+  EXPECT_EQ(host.windowsCreated, 0);
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"Enter RestoreData", "Leave RestoreData"}));
+}
+
+TEST_F(RestoreProcedureTest, AnswerNoTouchesNothing) {
+  std::ofstream(host.archivePath) << "any content";
+  const std::string before = TargetFingerprint();
+  dialogs.messageAnswers = {platform::kIdNo};
+  RestoreData(host);
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "还原操作将会清空NorvaleV4.0的相关数据并且不可恢复，请确认是否继续还原？");
+  EXPECT_EQ(dialogs.shown[0].caption, "警告");
+  EXPECT_EQ(dialogs.shown[0].style, 52);
+  EXPECT_EQ(host.windowsCreated, 0);
+  EXPECT_FALSE(fs::exists(dir / "qimzorstatistics"));
+  EXPECT_EQ(TargetFingerprint(), before);
+}
+
+TEST_F(RestoreProcedureTest, ArchivesThatDoNotUnpackTouchNoTable) {
+  // A file that is no archive, and an archive of another tool with another password.
+  testsupport::TempDir src;
+  std::ofstream(src / "rptreport.xml") << "<xml/>";
+  const struct {
+    const char* name;
+    std::string make;
+  } archives[] = {
+      {"garbage.dmp", "head -c 5000 /dev/urandom > '" + dir / "garbage.dmp" + "'"},
+      {"wrongpw.dmp", "cd '" + src.path() + "' && zip -q -P wrongpassword '" + dir / "wrongpw.dmp" + "' rptreport.xml"},
+  };
+  const std::string before = TargetFingerprint();
+  for (const auto& a : archives) {
+    migrationtest::RunCommand(a.make);
+    host.archivePath = dir / a.name;
+    dialogs.shown.clear();
+    dialogs.messageAnswers = {platform::kIdYes};
+    RestoreData(host);
+    ASSERT_EQ(dialogs.shown.size(), 2u) << a.name;
+    EXPECT_EQ(dialogs.shown[1].text, "文件解压不成功，请重启软件再进行还原！") << a.name;
+    EXPECT_EQ(dialogs.shown[1].caption, "提示");
+    EXPECT_EQ(dialogs.shown[1].style, 0);
+    EXPECT_FALSE(fs::exists(dir / "qimzorstatistics")) << a.name;
+    ASSERT_TRUE(host.lastWindow);
+    EXPECT_TRUE(host.lastWindow->closed);
+    EXPECT_EQ(host.lastWindow->height, 200);
+    EXPECT_TRUE(host.lastWindow->detailVisible);
+  }
+  EXPECT_EQ(TargetFingerprint(), before);
+}
+
+}  // namespace
+}  // namespace migration
