@@ -144,6 +144,9 @@ void BackupData(IMigrationHost& host) {
   }
 
   diag::SHMyDelDirectory(host.WorkDirectory());
+  // The result set is not needed any more, and an open statement must not outlive the next
+  // connection test, which closes the connection.
+  host.qry1().Close();
   queryList.clear();
   progress.CloseWindow();
   host.DestroyProgressWindow();

@@ -209,6 +209,8 @@ void RestoreData(IMigrationHost& host) {
   }
 
   if (DirectoryExists(workDirectory)) diag::SHMyDelDirectory(workDirectory);
+  // No statement stays open into the next connection test, which closes the connection.
+  for (TDbQuery* query : {&host.qry1(), &host.qry2(), &host.qry3(), &host.qryExecute()}) query->Close();
   progress.CloseWindow();
   host.DestroyProgressWindow();
   diag::TraceLeave("RestoreData");
