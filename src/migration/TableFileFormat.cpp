@@ -143,15 +143,35 @@ void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out
   // Text: XML 1.0 has no form for most control characters (not even as character references) nor
   // for U+FFFE / U+FFFF. Refuse them rather than write a file that no reader accepts.
   const auto* p = reinterpret_cast<const unsigned char*>(value.data());
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    unsigned char c = p[i];
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-      char code[8];
-      std::snprintf(code, sizeof code, "U+%04X", c);
-      BadValue(column, std::string("the character ") + code + " cannot be stored in an XML file");
+  const std::size_t n = value.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c >= 0x20 && c < 0x80) {
+      ++i;
+      continue;
     }
-    if (c == 0xEF && i + 2 < value.size() && p[i + 1] == 0xBF && (p[i + 2] == 0xBE || p[i + 2] == 0xBF))
+    if (c < 0x20) {
+      if (c != '\t' && c != '\n' && c != '\r') {
+        char code[8];
+        std::snprintf(code, sizeof code, "U+%04X", c);
+        BadValue(column, std::string("the character ") + code + " cannot be stored in an XML file");
+      }
+      ++i;
+      continue;
+    }
+    // A multi-byte sequence: it must be well-formed UTF-8, and not U+FFFE / U+FFFF.
+    int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+    if (c == 0xC0 || c == 0xC1 || c > 0xF4) extra = -1;
+    if (extra < 0 || i + static_cast<std::size_t>(extra) >= n) BadValue(column, "the text is not valid UTF-8");
+    for (int k = 1; k <= extra; ++k)
+      if ((p[i + k] & 0xC0) != 0x80) BadValue(column, "the text is not valid UTF-8");
+    if (extra == 2 && ((c == 0xE0 && p[i + 1] < 0xA0) || (c == 0xED && p[i + 1] >= 0xA0)))
+      BadValue(column, "the text is not valid UTF-8");
+    if (extra == 3 && ((c == 0xF0 && p[i + 1] < 0x90) || (c == 0xF4 && p[i + 1] >= 0x90)))
+      BadValue(column, "the text is not valid UTF-8");
+    if (c == 0xEF && p[i + 1] == 0xBF && (p[i + 2] == 0xBE || p[i + 2] == 0xBF))
       BadValue(column, "the character U+FFFE or U+FFFF cannot be stored in an XML file");
+    i += static_cast<std::size_t>(extra) + 1;
   }
   out.assign(value);
 }

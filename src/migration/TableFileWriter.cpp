@@ -19,10 +19,19 @@ struct TableFileWriter::Impl {
   QFile file;
   QXmlStreamWriter xml;
   std::vector<DbColumn> columns;
-  std::vector<QString> attributeNames;
+  std::vector<std::string> attributePrefixes;  // ' name="' per column
   std::string scratch;
+  std::string buffer;  // rows not yet handed to the file
   std::int64_t rows = 0;
   bool finished = false;
+
+  void Flush() {
+    if (buffer.empty()) return;
+    if (file.write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size())) {
+      throw ETableFileError("Cannot write the file \"" + path + "\": " + file.errorString().toStdString());
+    }
+    buffer.clear();
+  }
 
   void CheckWritten() {
     if (xml.hasError() || file.error() != QFileDevice::NoError) {
@@ -40,7 +49,8 @@ std::vector<std::string> TableFileWriter::AttributeNames(const std::vector<DbCol
   }
   for (std::size_t i = 0; i < columns.size(); ++i) {
     if (!names[i].empty()) continue;
-    std::string candidate = "c" + std::to_string(i);
+    std::string candidate(1, 'c');
+    candidate += std::to_string(i);
     while (!taken.insert(candidate).second) candidate += "_";
     names[i] = candidate;
   }
@@ -76,9 +86,9 @@ TableFileWriter::TableFileWriter(const std::string& path, const std::vector<DbCo
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const DbColumn& c = columns[i];
     const XmlType t = XmlTypeFor(c);
-    d.attributeNames.push_back(QString::fromStdString(names[i]));
+    d.attributePrefixes.push_back(" " + names[i] + "=\"");
     x.writeStartElement(QStringLiteral("s:AttributeType"));
-    x.writeAttribute(QStringLiteral("name"), d.attributeNames.back());
+    x.writeAttribute(QStringLiteral("name"), QString::fromStdString(names[i]));
     if (names[i] != c.name) x.writeAttribute(QStringLiteral("rs:name"), QString::fromStdString(c.name));
     x.writeAttribute(QStringLiteral("rs:number"), QString::number(i + 1));
     if (c.nullable) x.writeAttribute(QStringLiteral("rs:nullable"), QStringLiteral("true"));
@@ -99,7 +109,10 @@ TableFileWriter::TableFileWriter(const std::string& path, const std::vector<DbCo
   x.writeAttribute(QStringLiteral("type"), QStringLiteral("rs:rowbase"));
   x.writeEndElement();  // s:ElementType
   x.writeEndElement();  // s:Schema
-  x.writeStartElement(QStringLiteral("rs:data"));
+  // The rows are many and simple: they are written directly, without the stream writer's
+  // per-attribute conversions to UTF-16 and back.
+  d.buffer = "\n\t<rs:data>\n";
+  d.Flush();
   d.CheckWritten();
 }
 
@@ -110,10 +123,37 @@ TableFileWriter::~TableFileWriter() {
   }
 }
 
+namespace {
+
+// Attribute value text: markup characters as entities, and tab, line feed and carriage return as
+// character references so that attribute-value normalisation gives them back unchanged.
+void AppendEscaped(const std::string& value, std::string& out) {
+  std::size_t plainFrom = 0;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char* entity = nullptr;
+    switch (value[i]) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
+      case '\t': entity = "&#9;"; break;
+      case '\n': entity = "&#10;"; break;
+      case '\r': entity = "&#13;"; break;
+      default: continue;
+    }
+    out.append(value, plainFrom, i - plainFrom);
+    out.append(entity);
+    plainFrom = i + 1;
+  }
+  out.append(value, plainFrom, std::string::npos);
+}
+
+}  // namespace
+
 void TableFileWriter::WriteRow(const DbRow& row) {
   Impl& d = *impl_;
-  d.xml.writeEmptyElement(QStringLiteral("z:row"));
   ++d.rows;
+  d.buffer.append("\t\t<z:row");
   for (std::size_t i = 0; i < d.columns.size(); ++i) {
     if (row.nulls[i]) continue;
     try {
@@ -121,16 +161,18 @@ void TableFileWriter::WriteRow(const DbRow& row) {
     } catch (const ETableFileError& e) {
       throw ETableFileError(std::string(e.what()) + " (row " + std::to_string(d.rows) + ")");
     }
-    d.xml.writeAttribute(d.attributeNames[i], QString::fromUtf8(d.scratch.data(), static_cast<qsizetype>(d.scratch.size())));
+    d.buffer.append(d.attributePrefixes[i]);
+    AppendEscaped(d.scratch, d.buffer);
+    d.buffer.push_back('"');
   }
-  if ((d.rows & 1023) == 0) d.CheckWritten();
+  d.buffer.append("/>\n");
+  if (d.buffer.size() >= (1u << 20)) d.Flush();
 }
 
 void TableFileWriter::Finish() {
   Impl& d = *impl_;
-  d.xml.writeEndElement();  // rs:data
-  d.xml.writeEndElement();  // xml
-  d.xml.writeEndDocument();
+  d.buffer.append("\t</rs:data>\n</xml>\n");
+  d.Flush();
   d.CheckWritten();
   if (!d.file.flush()) d.CheckWritten();
   d.file.close();

@@ -218,7 +218,7 @@ TEST(TableFileRoundTrip, WritesTheRowsetLayout) {
 TEST(TableFileRoundTrip, ControlCharactersThatXmlCannotHoldAreRefusedAndNoFileIsLeft) {
   TempDir dir;
   for (const std::string& bad : {std::string("a\x01z"), std::string("\x1f"), std::string("nul\0x", 5),
-                                std::string("\xef\xbf\xbe")}) {
+                                std::string("\xef\xbf\xbe"), std::string("bad \xff utf-8"), std::string("\xe5\x8d")}) {
     const std::string path = dir / "bad.xml";
     try {
       WriteTable(path, {Col("id", TFieldType::ftInteger), Col("note", TFieldType::ftWideString, 10)},
