@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,19 @@
 #include "platform/TraceSink.h"
 
 namespace standin {
+
+// The checkout the tests belong to: DM_SOURCE_DIR from the test environment, else the directory
+// the build was configured from.
+inline std::string SourceDir() {
+  const char* dir = std::getenv("DM_SOURCE_DIR");
+  return dir && *dir ? dir : DM_TEST_SOURCE_DIR;
+}
+
+// The project-local driver registry of scripts/dbenv.sh, unless the environment names one.
+inline const bool kDriverRegistrySet = [] {
+  setenv("ODBCSYSINI", (SourceDir() + "/.dbenv/odbc").c_str(), 0);
+  return true;
+}();
 
 // A connection opened with ConnectKingbase; raises when the stand-ins do not answer. Its trace
 // lines are dropped.

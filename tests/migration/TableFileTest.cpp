@@ -22,7 +22,7 @@ namespace {
 
 std::string FixturePath(const std::string& name) {
   const char* src = std::getenv("DM_SOURCE_DIR");
-  return std::string(src ? src : ".") + "/tests/data/tablefiles/" + name;
+  return std::string(src && *src ? src : DM_TEST_SOURCE_DIR) + "/tests/data/tablefiles/" + name;
 }
 
 std::string ReadAll(const std::string& path) {
