@@ -41,7 +41,10 @@ function(dm_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
+  # The environment goes in through env(1) as the test's launcher: gtest_discover_tests passes a
+  # list-valued ENVIRONMENT property on as separate words, which would keep only its first entry.
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "/usr/bin/env;${DM_TEST_ENVIRONMENT}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "${DM_TEST_ENVIRONMENT}" LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
