@@ -73,7 +73,7 @@ class Camera {
 
  private:
   std::string Number() {
-    char buffer[8];
+    char buffer[16];
     std::snprintf(buffer, sizeof buffer, "%02d", ++count_);
     return buffer;
   }
