@@ -19,7 +19,7 @@ trap cleanup EXIT
 if [ -x scripts/dbenv.sh ]; then
   scripts/dbenv.sh start
   started_db=1
-  scripts/dbenv.sh reset
+  scripts/dbenv.sh seed
 fi
 
 status=0
