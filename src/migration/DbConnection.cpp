@@ -18,6 +18,7 @@ struct TDbConnection::Impl {
   OdbcHandle dbc;
   bool connected = false;
   bool inTransaction = false;
+  std::shared_ptr<const void> session;
 
   void SetAutoCommit(bool on) {
     OdbcCheck(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_AUTOCOMMIT,
@@ -43,6 +44,8 @@ struct TDbConnection::Impl {
   }
 
   void Close() noexcept {
+    // Statement holders learn first that their handles are gone: the disconnect frees them.
+    session.reset();
     if (dbc) {
       if (connected) {
         if (inTransaction) SQLEndTran(SQL_HANDLE_DBC, dbc.get(), SQL_ROLLBACK);
@@ -121,6 +124,7 @@ void TDbConnection::SetConnected(bool connected) {
   OdbcCheck(rc, OdbcHandle::kDbc, dbc.get(), "SQLDriverConnect");
   ReadRowsInBatches(dbc.get());
   d.dbc = std::move(dbc);
+  d.session = std::make_shared<int>(0);
   d.connected = true;
   d.inTransaction = false;
 }
@@ -143,5 +147,7 @@ void* TDbConnection::NativeHandle() const {
   if (!impl_->connected) throw EDatabaseError("Operation is not allowed when the connection is closed");
   return impl_->dbc.get();
 }
+
+std::weak_ptr<const void> TDbConnection::Session() const { return impl_->session; }
 
 }  // namespace migration

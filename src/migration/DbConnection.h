@@ -37,6 +37,10 @@ class TDbConnection {
 
   // The ODBC connection handle (SQLHDBC) for statements; raises EDatabaseError when closed.
   void* NativeHandle() const;
+  // A token that lives exactly as long as the current session: closing the connection (or
+  // destroying it) frees every statement of the session in the driver, so a statement holder
+  // that finds its token expired must neither use nor free its handle again.
+  std::weak_ptr<const void> Session() const;
 
  private:
   struct Impl;

@@ -27,6 +27,9 @@ class OdbcHandle {
   explicit operator bool() const noexcept { return handle_ != nullptr; }
   // Frees the handle now; never raises.
   void reset() noexcept;
+  // Forgets the handle without freeing it: for a statement that its connection's disconnect has
+  // freed already.
+  void release() noexcept { handle_ = nullptr; }
 
  private:
   Kind kind_ = kEnv;

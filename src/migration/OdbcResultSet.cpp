@@ -99,11 +99,20 @@ OdbcResultSet::OdbcResultSet(TDbConnection& connection, const std::string& text)
   Describe();
 }
 
-OdbcResultSet::~OdbcResultSet() = default;
+OdbcResultSet::~OdbcResultSet() {
+  if (session_.expired()) stmt_.release();
+}
+
+void* OdbcResultSet::Statement() const {
+  if (session_.expired()) throw EDatabaseError("Operation is not allowed when the connection is closed");
+  return stmt_.get();
+}
 
 void OdbcResultSet::Run() {
   finished_ = false;
+  if (session_.expired()) stmt_.release();
   stmt_.reset();
+  session_ = connection_.Session();
   stmt_ = ExecDirect(connection_, text_);
   void* h = stmt_.get();
   SQLSMALLINT count = 0;
@@ -117,7 +126,7 @@ void OdbcResultSet::Run() {
 }
 
 void OdbcResultSet::Describe() {
-  void* h = stmt_.get();
+  void* h = Statement();
   SQLSMALLINT count = 0;
   OdbcCheck(SQLNumResultCols(h, &count), kStmt, h, "SQLNumResultCols");
   columns_.clear();
@@ -187,7 +196,7 @@ void OdbcResultSet::Restart() {
 
 bool OdbcResultSet::Fetch(DbRow& row) {
   if (columns_.empty() || finished_) return false;
-  void* h = stmt_.get();
+  void* h = Statement();
   SQLRETURN rc = SQLFetch(h);
   if (OdbcCheck(rc, kStmt, h, "SQLFetch", true) == SQL_NO_DATA) {
     // Close the cursor at once: a driver that reads through a server-side cursor holds a

@@ -37,7 +37,11 @@ class OdbcResultSet : public DbRowSource {
   void Describe();
   void ReadColumn(std::size_t i, DbRow& row);
 
+  // Raises EDatabaseError when the connection was closed under this result set.
+  void* Statement() const;
+
   TDbConnection& connection_;
+  std::weak_ptr<const void> session_;
   std::u16string text_;
   OdbcHandle stmt_;
   std::vector<DbColumn> columns_;

@@ -263,6 +263,31 @@ TEST(DbQuery, TheWalkCountsRowsAndFirstRunsTheQueryAgain) {
   EXPECT_EQ(q.FieldCount(), 0);
 }
 
+// The connection's close frees the statements of an open query; the query must then refuse to go
+// on instead of touching freed handles, run again once the connection is back, and be destroyable
+// after its connection.
+TEST(DbQuery, AQueryOutlivesTheCloseOfItsConnection) {
+  auto con = Connect("bf");
+  TDbQuery q(con.get());
+  q.SQL().push_back("select g from generate_series(1, 3000) g");
+  q.Open();
+  q.Next();
+  con->SetConnected(false);
+  EXPECT_THROW(q.Next(), EDatabaseError);
+  con->SetConnected(true);
+  q.First();
+  EXPECT_EQ(q.AsString(0), "1");
+  q.Next();
+  EXPECT_EQ(q.AsString(0), "2");
+
+  auto other = Connect("hy");
+  auto orphan = std::make_unique<TDbQuery>(other.get());
+  orphan->SQL().push_back("select 1");
+  orphan->Open();
+  other.reset();
+  orphan.reset();
+}
+
 TEST(DbQuery, AnEmptyResultIsEmpty) {
   auto con = Connect("hy");
   TDbQuery q(con.get());
