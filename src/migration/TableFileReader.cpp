@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "migration/EventThrottle.h"
 #include "migration/TableFileError.h"
 #include "migration/TableFileFormat.h"
 
@@ -219,8 +220,12 @@ TableFileReader::TableFileReader(const std::string& path) : impl_(std::make_uniq
   d.path = path;
   d.OpenFile();
   d.ReadSchema(true);
+  // A large file takes seconds to check; the windows keep repainting meanwhile.
+  TEventThrottle keepResponsive;
   std::int64_t rows = 0;
-  while (d.NextRow(nullptr)) ++rows;
+  while (d.NextRow(nullptr)) {
+    if ((++rows & 255) == 0) keepResponsive.Pump();
+  }
   d.rowCount = rows;
   Restart();
 }
