@@ -11,6 +11,7 @@
 #include "migration/MigrationHost.h"
 #include "migration/MigrationText.h"
 #include "migration/ProgressView.h"
+#include "migration/StatementSender.h"
 
 namespace migration {
 namespace {
@@ -31,10 +32,11 @@ bool IsTextType(TFieldType type) {
 
 // Collects the generated statements of one file and sends them to the database several at a
 // time, joined into one command. A failing statement fails the whole command, and with it the
-// file's transaction.
+// file's transaction. While the database works on one command the next one is being built; the
+// error of a command surfaces at the next Add or at Finish, still before the file is committed.
 class TInsertBatch {
  public:
-  explicit TInsertBatch(IMigrationHost& host) : host_(host) {}
+  explicit TInsertBatch(IMigrationHost& host) : sender_(Prepare(host)) {}
 
   void Add(const std::string& statement) {
     if (!text_.empty()) text_.append(";\r\n");
@@ -42,21 +44,30 @@ class TInsertBatch {
     if (++rows_ >= kInsertBatchRows || text_.size() >= kInsertBatchBytes) Send();
   }
 
-  void Send() {
-    if (rows_ == 0) return;
-    TDbQuery& qryExecute = host_.qryExecute();
-    qryExecute.SetConnection(&host_.conADOConParty());
-    qryExecute.ParamCheck = false;
-    qryExecute.Close();
-    qryExecute.SQL().clear();
-    qryExecute.SQL().push_back(text_);
-    text_.clear();
-    rows_ = 0;
-    qryExecute.ExecSQL();
+  // Sends what is left and waits until the database has run every command.
+  void Finish() {
+    Send();
+    sender_.Wait();
   }
 
  private:
-  IMigrationHost& host_;
+  static TDbQuery& Prepare(IMigrationHost& host) {
+    TDbQuery& qryExecute = host.qryExecute();
+    qryExecute.SetConnection(&host.conADOConParty());
+    qryExecute.ParamCheck = false;
+    return qryExecute;
+  }
+
+  void Send() {
+    if (rows_ == 0) return;
+    std::string text;
+    text.reserve(text_.capacity());
+    text.swap(text_);
+    rows_ = 0;
+    sender_.Send(std::move(text));
+  }
+
+  TStatementSender sender_;
   std::string text_;
   int rows_ = 0;
 };
@@ -169,7 +180,7 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
         qry1.Next();
         events.Pump();
       }
-      batch.Send();
+      batch.Finish();
     }
 
     connection.CommitTrans();

@@ -1,0 +1,65 @@
+// The background sender of the record import against the stand-in target: commands run in the
+// order given, inside the caller's transaction, and a failing command's error reaches the caller
+// at the next Send or Wait, so the transaction can still be rolled back.
+
+#include <gtest/gtest.h>
+
+#include "migration/DbConnection.h"
+#include "migration/DbError.h"
+#include "migration/DbQuery.h"
+#include "migration/StatementSender.h"
+#include "StandIn.h"
+
+using namespace migration;
+
+namespace {
+
+TEST(StatementSender, CommandsRunInOrderInsideTheTransaction) {
+  standin::ScratchTable t("hy", "sender", "n integer primary key, prev integer");
+  auto con = standin::Connect("hy");
+  TDbQuery execute(con.get());
+  con->BeginTrans();
+  {
+    TStatementSender sender(execute);
+    for (int i = 1; i <= 50; ++i) {
+      // Each row refers to the one before it, so a command run early or twice fails.
+      sender.Send("insert into " + t.name() + " values (" + std::to_string(i) + ", (select max(n) from " + t.name() +
+                  "))");
+    }
+    sender.Wait();
+  }
+  EXPECT_EQ(standin::Scalar(*con, "select count(*) from " + t.name() + " where coalesce(prev, 0) = n - 1"), "50");
+  con->RollbackTrans();
+  EXPECT_EQ(standin::Scalar(*con, "select count(*) from " + t.name()), "0");
+}
+
+TEST(StatementSender, AFailureSurfacesAtTheNextCallAndNotTwice) {
+  standin::ScratchTable t("hy", "sender", "n integer primary key");
+  auto con = standin::Connect("hy");
+  TDbQuery execute(con.get());
+  con->BeginTrans();
+  TStatementSender sender(execute);
+  sender.Send("insert into " + t.name() + " values (1)");
+  sender.Send("insert into " + t.name() + " values (1)");  // duplicate key
+  EXPECT_THROW(sender.Send("insert into " + t.name() + " values (2)"), EDatabaseError);
+  EXPECT_NO_THROW(sender.Wait());
+  sender.Send("insert into " + t.name() + " values (1)");
+  EXPECT_THROW(sender.Wait(), EDatabaseError);
+  EXPECT_NO_THROW(sender.Wait());
+  con->RollbackTrans();
+  EXPECT_EQ(standin::Scalar(*con, "select count(*) from " + t.name()), "0");
+}
+
+TEST(StatementSender, DestroyingItWaitsForTheCommandInFlight) {
+  auto con = standin::Connect("hy");
+  TDbQuery execute(con.get());
+  {
+    TStatementSender sender(execute);
+    sender.Send("select pg_sleep(0.3)");
+  }
+  // The connection is free again at once: a rollback or a close here must not meet a busy statement.
+  EXPECT_EQ(standin::Scalar(*con, "select 1"), "1");
+  con->SetConnected(false);
+}
+
+}  // namespace
