@@ -417,13 +417,7 @@ TEST_F(MainWindow, ExitClosesAtOnceWhenIdle) {
 
 TEST_F(MainWindow, OnlyTheBareBackgroundDragsTheWindow) {
   window.show();
-  struct Spot {
-    const char* what;
-    QPoint pos;
-    Qt::MouseButtons buttons;
-    bool drags;
-  };
-  const Spot spots[] = {
+  testsupport::ExpectDrags(&window, {
       {"bare background", {20, 20}, Qt::LeftButton, true},
       {"bare background between controls", {300, 300}, Qt::LeftButton, true},
       {"bare background, no button", {20, 20}, Qt::NoButton, false},
@@ -433,13 +427,7 @@ TEST_F(MainWindow, OnlyTheBareBackgroundDragsTheWindow) {
       {"exit button", {400, 350}, Qt::LeftButton, false},
       {"radio button", {120, 184}, Qt::LeftButton, false},
       {"edit box", {150, 288}, Qt::LeftButton, false},
-  };
-  for (const auto& s : spots) {
-    SCOPED_TRACE(s.what);
-    const int before = ui::DragRequests();
-    testsupport::MoveMouse(&window, s.pos, s.buttons);
-    EXPECT_EQ(ui::DragRequests() - before, s.drags ? 1 : 0);
-  }
+  });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -101,13 +101,7 @@ TEST(ProgressWindow, OnlyTheBarePanelDragsTheWindow) {
   window.LabInfo->setText(QStringLiteral("正在还原数据，请稍候..."));
   window.show();
 
-  struct Spot {
-    const char* what;
-    QPoint pos;
-    Qt::MouseButtons buttons;
-    bool drags;
-  };
-  const Spot spots[] = {
+  testsupport::ExpectDrags(&window, {
       {"bare panel, left button", {6, 6}, Qt::LeftButton, true},
       {"bare panel below the bars", {200, 150}, Qt::LeftButton, true},
       {"bare panel, no button", {6, 6}, Qt::NoButton, false},
@@ -115,13 +109,7 @@ TEST(ProgressWindow, OnlyTheBarePanelDragsTheWindow) {
       {"gauge", {100, 60}, Qt::LeftButton, false},
       {"detail line", {30, 92}, Qt::LeftButton, false},
       {"detail bar", {100, 120}, Qt::LeftButton, false},
-  };
-  for (const auto& s : spots) {
-    SCOPED_TRACE(s.what);
-    const int before = ui::DragRequests();
-    testsupport::MoveMouse(&window, s.pos, s.buttons);
-    EXPECT_EQ(ui::DragRequests() - before, s.drags ? 1 : 0);
-  }
+  });
 }
 
 }  // namespace
