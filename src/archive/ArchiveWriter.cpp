@@ -268,11 +268,11 @@ void ArchiveWriter::Run::AddSource(const std::string& path, bool isDirectory) {
 }
 
 void ArchiveWriter::Run::ExpandFilesList() {
-  struct WildSpec {
-    std::string spec;
+  struct Wildcard {
+    std::string path;
     bool recurse;
   };
-  std::vector<WildSpec> wild;
+  std::vector<Wildcard> wild;
   for (const std::string& raw : w_.FilesList) {
     if (raw.empty()) continue;
     if (raw.back() == '/') {
@@ -280,16 +280,16 @@ void ArchiveWriter::Run::ExpandFilesList() {
       continue;
     }
     if (raw.find_first_of("*?") != std::string::npos) {
-      std::string spec = raw;
+      std::string path = raw;
       bool recurse = w_.Recurse();
-      if (spec[0] == '|') {
+      if (path[0] == '|') {
         recurse = false;
-        spec.erase(0, 1);
-      } else if (spec[0] == '>') {
+        path.erase(0, 1);
+      } else if (path[0] == '>') {
         recurse = true;
-        spec.erase(0, 1);
+        path.erase(0, 1);
       }
-      wild.push_back({spec, recurse});
+      wild.push_back({path, recurse});
       continue;
     }
     std::string path = raw;
@@ -311,17 +311,17 @@ void ArchiveWriter::Run::ExpandFilesList() {
   const std::string zipName = w_.ZipName();
   std::error_code ec;
   const fs::path zipAbsolute = fs::weakly_canonical(fs::absolute(zipName, ec), ec);
-  for (const WildSpec& spec : wild) {
-    const auto slash = spec.spec.find_last_of('/');
+  for (const Wildcard& w : wild) {
+    const auto slash = w.path.find_last_of('/');
     std::string directory;
     if (slash == std::string::npos) {
       directory = w_.RootDir.empty() ? std::string(1, '.') : w_.RootDir;
     } else {
-      directory = slash == 0 ? std::string(1, '/') : spec.spec.substr(0, slash);
+      directory = slash == 0 ? std::string(1, '/') : w.path.substr(0, slash);
     }
-    std::string pattern = slash == std::string::npos ? spec.spec : spec.spec.substr(slash + 1);
+    std::string pattern = slash == std::string::npos ? w.path : w.path.substr(slash + 1);
     if (pattern == "*.*") pattern = std::string(1, '*');
-    WalkDirectory(directory, pattern, spec.recurse, w_.AttributeMask(), [&](const WalkEntry& e) {
+    WalkDirectory(directory, pattern, w.recurse, w_.AttributeMask(), [&](const WalkEntry& e) {
       if (e.isDirectory) {
         if (w_.AddDirEntriesOnRecurse) AddSource(e.path, true);
       } else {
