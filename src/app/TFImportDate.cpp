@@ -250,8 +250,10 @@ void TFImportDate::btnBeginBackupClick() {
   // A second start never runs inside the first (the buttons are disabled meanwhile; this also
   // holds for a click delivered programmatically).
   if (Busy()) return;
+  // The run ends only after an error box is dismissed: the controls stay disabled and a held
+  // close waits until then.
+  BusyScope run(*this);
   try {
-    BusyScope run(*this);
     diag::TraceEnter("btnBeginBackupClick");
     struct Leave {
       ~Leave() { diag::TraceLeave("btnBeginBackupClick"); }
@@ -278,8 +280,8 @@ void TFImportDate::btnBeginBackupClick() {
 void TFImportDate::btnExitClick() { close(); }
 
 void TFImportDate::btnTestContectedClick() {
+  BusyScope run(*this);
   try {
-    BusyScope run(*this);
     const std::string key = rbBackup->isChecked() ? "bf" : "hy";
     SetStatus(kStatusTesting, kWhite, false);
     diag::DelayPumping(3000);
@@ -297,15 +299,6 @@ void TFImportDate::btnTestContectedClick() {
 }
 
 void TFImportDate::img1MouseMove(Qt::MouseButtons buttons) { ui::DragWindowOnMouseMove(this, buttons); }
-
-void TFImportDate::RunProcedure(const std::function<void()>& procedure) {
-  try {
-    BusyScope run(*this);
-    procedure();
-  } catch (const std::exception& e) {
-    ShowUnhandled(e.what());
-  }
-}
 
 std::string TFImportDate::ArchivePathText() { return edtFile->text().toStdString(); }
 

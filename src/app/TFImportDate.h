@@ -79,9 +79,6 @@ class TFImportDate : public QWidget, public migration::IMigrationHost {
   // True while a connection test or a backup or restore runs: the mode, browse, test and start
   // controls are disabled and a close request waits for the end of the run.
   bool Busy() const { return busyDepth_ > 0; }
-  // Runs `procedure` as one run in the sense of Busy(); a close requested meanwhile is carried
-  // out right after it, and an exception leaving it is shown to the user.
-  void RunProcedure(const std::function<void()>& procedure);
 
   // Components without a window.
   migration::TDbConnection& conADOConParty() override { return *conADOConParty_; }

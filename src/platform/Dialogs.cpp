@@ -33,6 +33,7 @@ void SetDialogs(IDialogs* dialogs) { Current() = dialogs; }
 
 int ScriptedDialogs::MessageBox(const std::string& text, const std::string& caption, int style) {
   shown.push_back({text, caption, style});
+  if (onMessage) onMessage(shown.back());
   if (messageAnswers.empty()) return IsYesNo(style) ? kIdNo : kIdOk;
   const int answer = messageAnswers.front();
   messageAnswers.pop_front();

@@ -3,6 +3,7 @@
 // autopilot answer them by script. Style codes and answers keep their Windows meaning.
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,6 +73,8 @@ class ScriptedDialogs : public IDialogs {
   std::deque<std::optional<std::string>> fileAnswers;
 
   std::vector<ShownMessage> shown;
+  // Called as each message box appears, before it is answered: what the user could see then.
+  std::function<void(const ShownMessage&)> onMessage;
   std::vector<FolderDialogTexts> folderDialogs;
   int fileDialogs = 0;
 };

@@ -382,7 +382,10 @@ TEST_F(StartButton, AnExceptionLeavingTheProcedureIsShownAndTheWindowRecovers) {
   testsupport::TraceCapture trace;
   QApplication::setApplicationDisplayName(Q("Norvale数据迁移工具（V3.1-V4.0）"));
   window.BackupData = [] { throw std::runtime_error("disk full"); };
+  bool busyWhileShown = false;
+  dialogs.onMessage = [&](const platform::ShownMessage&) { busyWhileShown = !window.btnBeginBackup->isEnabled(); };
   window.btnBeginBackupClick();
+  EXPECT_TRUE(busyWhileShown);
   ASSERT_EQ(dialogs.shown.size(), 1u);
   EXPECT_EQ(dialogs.shown[0].text, "disk full");
   EXPECT_EQ(dialogs.shown[0].caption, "Norvale数据迁移工具（V3.1-V4.0）");
@@ -390,6 +393,20 @@ TEST_F(StartButton, AnExceptionLeavingTheProcedureIsShownAndTheWindowRecovers) {
   EXPECT_TRUE(trace.Contains("Leave btnBeginBackupClick"));
   EXPECT_FALSE(window.Busy());
   EXPECT_TRUE(window.btnBeginBackup->isEnabled());
+}
+
+TEST_F(StartButton, AHeldCloseWaitsUntilTheErrorOfTheRunIsDismissed) {
+  window.show();
+  window.BackupData = [&] {
+    window.close();
+    throw std::runtime_error("disk full");
+  };
+  bool visibleWhileShown = false;
+  dialogs.onMessage = [&](const platform::ShownMessage&) { visibleWhileShown = window.isVisible(); };
+  window.btnBeginBackup->click();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_TRUE(visibleWhileShown);
+  EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(StartButton, ATestThatRaisesCountsAsFailedAndStartsNothing) {
