@@ -32,11 +32,14 @@ class TraceScope {
   const char* name_;
 };
 
-void ReportBackupFailure(const std::string& message) {
-  diag::WriteSysLog(1, message);
-  diag::TraceLine("Exception Message:" + message);
-  platform::Dialogs().MessageBox("数据备份不成功，请确认数据库连接状态！", "错误",
-                                 platform::kMbIconError);
+// Runs inside the procedure's catch: whatever happens here, the clean-up after it still runs.
+void ReportBackupFailure(const std::string& message) noexcept {
+  try {
+    diag::WriteSysLog(1, message);
+    diag::TraceLine("Exception Message:" + message);
+    platform::Dialogs().MessageBox("数据备份不成功，请确认数据库连接状态！", "错误", platform::kMbIconError);
+  } catch (...) {
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "migration/RecordImport.h"
 
+#include <cstdint>
 #include <exception>
 #include <vector>
 
@@ -41,13 +42,14 @@ class TInsertBatch {
   void Add(const std::string& statement) {
     if (!text_.empty()) text_.append(";\r\n");
     text_.append(statement);
-    if (++rows_ >= kInsertBatchRows || text_.size() >= kInsertBatchBytes) Send();
+    ++rows_;
+    if (rows_ - sentRows_ >= kInsertBatchRows || text_.size() >= kInsertBatchBytes) Send();
   }
 
   // Sends what is left and waits until the database has run every command.
   void Finish() {
     Send();
-    sender_.Wait();
+    Checked([this] { sender_.Wait(); });
   }
 
  private:
@@ -59,17 +61,33 @@ class TInsertBatch {
   }
 
   void Send() {
-    if (rows_ == 0) return;
+    if (rows_ == sentRows_) return;
     std::string text;
     text.reserve(text_.capacity());
     text.swap(text_);
-    rows_ = 0;
-    sender_.Send(std::move(text));
+    Checked([&] { sender_.Send(std::move(text)); });
+    inFlightFirst_ = sentRows_ + 1;
+    sentRows_ = rows_;
+  }
+
+  // The trace already shows the statements built after the command in flight; a failure names
+  // the rows whose command failed, so that the trace is not read as if those had run.
+  template <typename F>
+  void Checked(F&& call) {
+    try {
+      call();
+    } catch (...) {
+      diag::TraceLine("The statements of records " + std::to_string(inFlightFirst_) + " to " +
+                      std::to_string(sentRows_) + " failed; none of the statements traced after them ran");
+      throw;
+    }
   }
 
   TStatementSender sender_;
   std::string text_;
-  int rows_ = 0;
+  std::int64_t rows_ = 0;       // statements added
+  std::int64_t sentRows_ = 0;   // of which handed to the sender
+  std::int64_t inFlightFirst_ = 0;
 };
 
 void RollbackQuietly(TDbConnection& connection) {

@@ -65,11 +65,14 @@ bool DirectoryExists(const std::string& path) {
   return std::filesystem::is_directory(path, ec);
 }
 
-void ReportRestoreFailure(const std::string& message) {
-  diag::WriteSysLog(1, message);
-  diag::TraceLine("Exception Message:" + message);
-  platform::Dialogs().MessageBox("数据还原失败！请确认数据库连接状态！", "错误",
-                                 platform::kMbIconError);
+// Runs inside the procedure's catch: whatever happens here, the clean-up after it still runs.
+void ReportRestoreFailure(const std::string& message) noexcept {
+  try {
+    diag::WriteSysLog(1, message);
+    diag::TraceLine("Exception Message:" + message);
+    platform::Dialogs().MessageBox("数据还原失败！请确认数据库连接状态！", "错误", platform::kMbIconError);
+  } catch (...) {
+  }
 }
 
 }  // namespace

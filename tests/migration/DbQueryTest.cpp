@@ -288,6 +288,24 @@ TEST(DbQuery, AQueryOutlivesTheCloseOfItsConnection) {
   orphan.reset();
 }
 
+// A look-up whose last row has been read holds nothing open on the server: statements run beside
+// it in autocommit are committed at once, as the restore's fix-up statements expect.
+TEST(DbQuery, StatementsBesideAFinishedLookUpCommitAtOnce) {
+  standin::ScratchTable t("hy", "beside", "id integer primary key");
+  auto con = Connect("hy");
+  Exec(*con, "insert into " + t.name() + " values (1)");
+  TDbQuery lookUp(con.get());
+  lookUp.SQL().push_back("select max(id) from " + t.name());
+  lookUp.Open();
+  EXPECT_EQ(lookUp.AsString(0), "1");
+  Exec(*con, "insert into " + t.name() + " values (2)");
+  auto other = Connect("hy");
+  EXPECT_EQ(Scalar(*other, "select count(*) from " + t.name()), "2");
+  EXPECT_EQ(lookUp.AsString(0), "1");
+  lookUp.Next();
+  EXPECT_TRUE(lookUp.Eof());
+}
+
 TEST(DbQuery, AnEmptyResultIsEmpty) {
   auto con = Connect("hy");
   TDbQuery q(con.get());

@@ -220,7 +220,10 @@ TEST_F(MigrationEndToEndTest, ImportFailingAtTheThirdFileKeepsTheFirstTwo) {
       [] { Psql("hy", "alter table rptcombinefetch add constraint planted_failure check (id < 0) not valid;"); },
       [] { Psql("hy", "alter table rptcombinefetch drop constraint if exists planted_failure;"); },
       [&] {
+        testsupport::TraceCapture trace;
         const auto boxes = RestoreArchive(archivePath);
+        // The trace names the rows whose command failed (all ten rows of the table go as one).
+        EXPECT_TRUE(trace.Contains("The statements of records 1 to 10 failed"));
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, "数据还原失败！请确认数据库连接状态！");
         EXPECT_EQ(boxes[0].caption, "错误");
