@@ -91,6 +91,22 @@ std::size_t ReadFull(int fd, std::uint8_t* data, std::size_t size) {
   return done;
 }
 
+// An extra field without its Zip64 block (other blocks are kept as they are; a block whose length
+// runs past the end ends the field).
+std::vector<std::uint8_t> WithoutZip64Block(const std::vector<std::uint8_t>& extra) {
+  std::vector<std::uint8_t> kept;
+  for (ByteReader er(extra); er.remaining() >= zip::kExtraBlockHeaderSize;) {
+    const std::size_t at = er.position();
+    const std::uint16_t tag = er.U16();
+    const std::uint16_t length = er.U16();
+    if (er.Bytes(length) == nullptr) break;
+    if (tag != zip::kZip64ExtraTag)
+      kept.insert(kept.end(), extra.begin() + static_cast<std::ptrdiff_t>(at),
+                  extra.begin() + static_cast<std::ptrdiff_t>(er.position()));
+  }
+  return kept;
+}
+
 // Restores a flag on every way out.
 class FlagGuard {
  public:
@@ -522,9 +538,11 @@ void ArchiveWriter::Run::KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry
   lr.Skip(zip::kLocalNameLengthOffset);
   const std::uint16_t localNameLength = lr.U16();
   const std::uint16_t localExtraLength = lr.U16();
-  std::vector<std::uint8_t> localExtra(localExtraLength);
+  std::vector<std::uint8_t> oldLocalExtra(localExtraLength);
   old.Seek(oldOffset + zip::kLocalHeaderSize + localNameLength);
-  if (!old.ReadExact(localExtra.data(), localExtra.size())) throw EFatalUnzipError();
+  if (!old.ReadExact(oldLocalExtra.data(), oldLocalExtra.size())) throw EFatalUnzipError();
+  // The old Zip64 block described the old header; the new header gets its own when it needs one.
+  const std::vector<std::uint8_t> localExtra = WithoutZip64Block(oldLocalExtra);
 
   // Central extra blocks other than Zip64, and the comment, from the old central header.
   std::vector<std::uint8_t> central(zip::kCentralHeaderSize);
@@ -540,20 +558,16 @@ void ArchiveWriter::Run::KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry
   old.Seek(entry.centralHeaderPosition + zip::kCentralHeaderSize + nameLength);
   if (!old.ReadExact(extra.data(), extra.size()) || !old.ReadExact(comment.data(), comment.size()))
     throw EFatalUnzipError();
-  std::vector<std::uint8_t> kept;
-  for (ByteReader er(extra); er.remaining() >= zip::kExtraBlockHeaderSize;) {
-    const std::size_t at = er.position();
-    const std::uint16_t tag = er.U16();
-    const std::uint16_t length = er.U16();
-    if (er.Bytes(length) == nullptr) break;
-    if (tag != zip::kZip64ExtraTag)
-      kept.insert(kept.end(), extra.begin() + static_cast<std::ptrdiff_t>(at),
-                  extra.begin() + static_cast<std::ptrdiff_t>(er.position()));
-  }
+  std::vector<std::uint8_t> kept = WithoutZip64Block(extra);
 
   auto info = std::make_unique<TZipHeaderInfo>(entry);
-  info->flags = static_cast<std::uint16_t>(info->flags & ~zip::kFlagDataDescriptor);
-  info->localExtraLength = localExtraLength;
+  // An encrypted entry written with a data descriptor carries the high byte of its DOS time as
+  // the password check byte, not the CRC's: it must keep the flag (and so a data descriptor),
+  // or every reader would take the right password for a wrong one. Other entries lose it, as
+  // their header now holds the sizes and the CRC.
+  const bool descriptor = entry.IsEncrypted() && (entry.flags & zip::kFlagDataDescriptor) != 0;
+  if (!descriptor) info->flags = static_cast<std::uint16_t>(info->flags & ~zip::kFlagDataDescriptor);
+  info->localExtraLength = static_cast<std::uint16_t>(localExtra.size());
   info->centralExtraLength = 0;
   info->zip64BlockLength = 0;
   info->extraFieldLength = 0;
@@ -578,6 +592,21 @@ void ArchiveWriter::Run::KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry
     if (!old.ReadExact(block.data(), want)) throw EFatalUnzipError();
     Write(block.data(), want);
     left -= want;
+  }
+  if (descriptor) {
+    // Sizes take 8 bytes each when the local header has a Zip64 block, as readers expect.
+    std::vector<std::uint8_t> bytes;
+    ByteWriter dw(bytes);
+    dw.U32(zip::kDataDescriptorSig);
+    dw.U32(info->crc32);
+    if (info->LocalZip64DataLength() != 0) {
+      dw.U64(compressed);
+      dw.U64(info->UncompressedSize64());
+    } else {
+      dw.U32(static_cast<std::uint32_t>(compressed));
+      dw.U32(static_cast<std::uint32_t>(info->UncompressedSize64()));
+    }
+    Write(bytes.data(), bytes.size());
   }
   Append(std::move(info), std::move(kept));
 }

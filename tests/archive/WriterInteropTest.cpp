@@ -172,6 +172,106 @@ TEST_F(WriterInteropTest, OurReaderRoundTrips) {
   }
 }
 
+// --- updating archives made by Info-ZIP zip ---
+
+class WriterUpdateInteropTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(work); }
+
+  // Runs Info-ZIP zip in the temporary folder, so that names are stored relative to it.
+  void Zip(const std::string& arguments) {
+    const CommandResult r = RunCommand("cd " + Quote(tmp.path()) + " && zip -q " + arguments);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+  }
+
+  // Updates the archive with what the folder "d" holds, names stored as "d/...".
+  int Update(const std::string& password) {
+    archive::ArchiveWriter writer;
+    writer.FilesList = {work + "/*.*"};
+    writer.SetRelativePaths(true);
+    writer.RelativePathList = {tmp.path() + "/"};
+    writer.TempPath = tmp.path();
+    writer.SetZipName(zip);
+    writer.Password = password;
+    return writer.PackFiles();
+  }
+
+  // Every entry extracted by our reader, with its stored directories.
+  void ExtractWithOurReader(const std::string& password, const std::string& out, int expected) {
+    archive::ArchiveReader reader;
+    reader.SetZipName(zip);
+    reader.SetDestDir(out);
+    reader.Password = password;
+    reader.RecreateDirs = true;
+    reader.DoAll = true;
+    EXPECT_EQ(reader.ExtractSelected(), expected);
+  }
+
+  testsupport::TempDir tmp;
+  std::string work = tmp / "d";
+  std::string zip = tmp / "s.zip";
+  platform::ScriptedDialogs dialogs;
+  platform::ScopedDialogs scoped{&dialogs};
+};
+
+// zip -P writes every encrypted entry with a data descriptor: its password check byte is the
+// high byte of the DOS time, and the entry must stay that way when it is copied.
+TEST_F(WriterUpdateInteropTest, KeptEncryptedEntriesWithDataDescriptorsStillOpen) {
+  const std::string deflated = XmlRows(300);
+  const std::string stored = Incompressible(5000);
+  const std::string streamed = XmlRows(40);
+  WriteFile(work + "/old.xml", deflated);
+  WriteFile(work + "/stored.bin", stored);
+  WriteFile(tmp / "stream.txt", streamed);
+  Zip("-P pw s.zip d/old.xml");
+  Zip("-0 -P pw s.zip d/stored.bin");
+  // Read from standard input: a Zip64 block in the local header and 8-byte descriptor sizes.
+  Zip("-P pw s.zip - < stream.txt");
+  // (zip ends this archive with Zip64 end records, which Parse does not follow: only the
+  // entries are looked at.)
+  const ParsedArchive before = Parse(ReadFile(zip));
+  ASSERT_EQ(before.entries.size(), 3u);
+  for (const ParsedEntry& e : before.entries) ASSERT_EQ(e.centralFlags & 9u, 9u) << e.name;
+
+  // The old files are gone from the folder: their entries are kept as they are.
+  fs::remove(work + "/old.xml");
+  fs::remove(work + "/stored.bin");
+  WriteFile(work + "/new.xml", "new file");
+  ASSERT_EQ(Update("pw"), 4);
+
+  const std::string bytes = ReadFile(zip);
+  const ParsedArchive after = Parse(bytes);
+  ASSERT_TRUE(after.ok);
+  ASSERT_EQ(after.entries.size(), 4u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const ParsedEntry& e = after.entries[i];
+    EXPECT_EQ(e.flags & 9u, 9u) << e.name;
+    EXPECT_EQ(e.centralFlags & 9u, 9u) << e.name;
+    EXPECT_EQ(U32(bytes, e.dataOffset + e.compressedSize), 0x08074B50u) << e.name;
+    EXPECT_EQ(U32(bytes, e.dataOffset + e.compressedSize + 4), e.crc) << e.name;
+  }
+
+  const CommandResult unzip = RunCommand("unzip -t -P pw " + Quote(zip));
+  EXPECT_EQ(unzip.exitCode, 0) << unzip.output;
+  EXPECT_EQ(unzip.output.find("incorrect password"), std::string::npos) << unzip.output;
+  const CommandResult sevenZip = RunCommand("7z t -ppw " + Quote(zip));
+  EXPECT_EQ(sevenZip.exitCode, 0) << sevenZip.output;
+
+  const std::string pyOut = tmp / "py-out";
+  const CommandResult py = RunCommand(
+      "python3 -c \"import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2], "
+      "pwd=b'pw')\" " + Quote(zip) + " " + Quote(pyOut));
+  ASSERT_EQ(py.exitCode, 0) << py.output;
+  const std::string ours = tmp / "ours-out";
+  ExtractWithOurReader("pw", ours, 4);
+  for (const std::string& root : {pyOut, ours}) {
+    EXPECT_TRUE(ReadFile(root + "/d/old.xml") == deflated) << root;
+    EXPECT_TRUE(ReadFile(root + "/d/stored.bin") == stored) << root;
+    EXPECT_TRUE(ReadFile(root + "/-") == streamed) << root;
+    EXPECT_EQ(ReadFile(root + "/d/new.xml"), "new file") << root;
+  }
+}
+
 // More than 65 535 entries: the end record's counts saturate and the Zip64 end record and
 // locator carry them.
 TEST(WriterZip64Test, MoreThan65535EntriesAreReadByTheTools) {
