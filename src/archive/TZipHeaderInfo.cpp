@@ -10,16 +10,19 @@ using namespace zip;
 
 void TZipHeaderInfo::SetFileName(const std::string& name) {
   fileName_ = name;
+  archiveName_.reset();
   nameLength_ = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
 }
 
 void TZipHeaderInfo::SetDirectory(const std::string& directory) {
   directory_ = directory;
+  archiveName_.reset();
   if (!directory_.empty() && directory_.back() != '/') directory_ += '/';
   nameLength_ = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
 }
 
 std::string TZipHeaderInfo::StoredName() const {
+  if (archiveName_) return *archiveName_;
   std::string name = FullName();
   for (char& c : name)
     if (c == '\\') c = '/';
@@ -46,6 +49,7 @@ void TZipHeaderInfo::SetNameFromArchive(const std::string& stored) {
     fileName_ = name.substr(cut + 1);
   }
   nameLength_ = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
+  archiveName_ = stored;
 }
 
 TZip64Values& TZipHeaderInfo::Zip64() {

@@ -7,7 +7,9 @@
 // program the separator is the platform's '/', and the directory part always ends with '/' when
 // it is not empty (a missing one is added when it is set). Names are held in the program's text
 // (UTF-8); StoredName() gives the bytes that go into the archive, converted to the OEM code page
-// (GBK) by the entry's name code-page mode, and SetNameFromArchive() does the reverse.
+// (GBK) by the entry's name code-page mode, and SetNameFromArchive() does the reverse. A name
+// taken from an archive is given back exactly as it was stored until the name is set again, so
+// that an entry copied into a new archive keeps its name whatever its code page.
 
 #include <cstdint>
 #include <optional>
@@ -79,7 +81,8 @@ class TZipHeaderInfo {
   std::uint16_t NameLength() const { return nameLength_; }
   bool IsDirectory() const { return fileName_.empty(); }
 
-  // The name as stored in the archive: '/' separators, converted by the name code-page mode.
+  // The name as stored in the archive: '/' separators, converted by the name code-page mode; or
+  // the bytes given to SetNameFromArchive, unchanged, while the name has not been set since.
   std::string StoredName() const;
   // Takes a name as stored in a central or local header: converted from the OEM code page when
   // the mode asks for it (always: when the host byte of versionMadeBy is 0; flexible: unless the
@@ -123,6 +126,7 @@ class TZipHeaderInfo {
 
   std::string fileName_;
   std::string directory_;
+  std::optional<std::string> archiveName_;  // the bytes the name was read from
   std::uint16_t nameLength_ = 0;
 };
 

@@ -200,7 +200,15 @@ TEST(TZipHeaderInfoTest, NamesFromTheArchive) {
     EXPECT_EQ(h.Directory(), c.directory) << c.stored;
     EXPECT_EQ(h.FileName(), c.file) << c.stored;
     EXPECT_EQ(h.IsDirectory(), c.file.empty());
+    // Written again exactly as it was read, whatever the conversion on reading.
+    EXPECT_EQ(h.StoredName(), c.stored);
   }
+  // Setting the name again stores the new one by the code-page mode.
+  TZipHeaderInfo h;
+  h.versionMadeBy = 0x031E;
+  h.SetNameFromArchive("数据/名单.xml");
+  h.SetFileName("名单.xml");
+  EXPECT_EQ(h.StoredName(), platform::Utf8ToGbk("数据/名单.xml"));
 }
 
 TEST(TZipHeaderInfoTest, SixtyFourBitValuesGoToZip64ExactlyWhenTheyDoNotFit) {

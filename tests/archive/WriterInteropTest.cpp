@@ -272,6 +272,51 @@ TEST_F(WriterUpdateInteropTest, KeptEncryptedEntriesWithDataDescriptorsStillOpen
   }
 }
 
+// Names of kept entries are copied byte for byte: Info-ZIP's raw UTF-8 (Unix host, no flag),
+// Python's flagged UTF-8 and our own GBK all come out as they went in.
+TEST_F(WriterUpdateInteropTest, KeptEntriesKeepTheirStoredNames) {
+  // Python first: appending, it would write Info-ZIP's name again as its own reading of it.
+  const CommandResult py = RunCommand(
+      "python3 -c \"import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w').writestr('w/数据.txt', "
+      "b'from Python')\" " + Quote(zip));
+  ASSERT_EQ(py.exitCode, 0) << py.output;
+  WriteFile(tmp / "u/中文.txt", "from Info-ZIP");
+  Zip("s.zip u/中文.txt");
+  WriteFile(work + "/名单.xml", "from us");
+  ASSERT_EQ(Update(""), 3);
+  fs::remove(work + "/名单.xml");
+  WriteFile(work + "/new.xml", "new file");
+  ASSERT_EQ(Update(""), 4);
+
+  const ParsedArchive a = Parse(ReadFile(zip));
+  ASSERT_TRUE(a.ok);
+  ASSERT_EQ(a.entries.size(), 4u);
+  EXPECT_EQ(a.entries[0].name, "w/数据.txt");
+  EXPECT_EQ(a.entries[0].centralFlags & 0x0800u, 0x0800u);
+  EXPECT_EQ(a.entries[1].name, "u/中文.txt");
+  EXPECT_EQ(a.entries[1].versionMadeBy >> 8, 3u);
+  EXPECT_EQ(a.entries[2].name, "d/" + platform::Utf8ToGbk("名单.xml"));
+  EXPECT_EQ(a.entries[3].name, "d/new.xml");
+
+  const CommandResult list = RunCommand("unzip -l " + Quote(zip));
+  EXPECT_EQ(list.exitCode, 0) << list.output;
+  EXPECT_NE(list.output.find("u/中文.txt"), std::string::npos) << list.output;
+  EXPECT_NE(list.output.find("w/数据.txt"), std::string::npos) << list.output;
+
+  archive::ArchiveReader reader;
+  reader.SetZipName(zip);
+  reader.ReadDirectory();
+  ASSERT_EQ(reader.EntryCount(), 4);
+  EXPECT_EQ(reader.Entry(0).FullName(), "w/数据.txt");
+  EXPECT_EQ(reader.Entry(1).FullName(), "u/中文.txt");
+  EXPECT_EQ(reader.Entry(2).FullName(), "d/名单.xml");
+  const std::string out = tmp / "ours-out";
+  ExtractWithOurReader("", out, 4);
+  EXPECT_EQ(ReadFile(out + "/u/中文.txt"), "from Info-ZIP");
+  EXPECT_EQ(ReadFile(out + "/w/数据.txt"), "from Python");
+  EXPECT_EQ(ReadFile(out + "/d/名单.xml"), "from us");
+}
+
 // More than 65 535 entries: the end record's counts saturate and the Zip64 end record and
 // locator carry them.
 TEST(WriterZip64Test, MoreThan65535EntriesAreReadByTheTools) {
