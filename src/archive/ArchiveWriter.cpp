@@ -175,6 +175,7 @@ class ArchiveWriter::Run {
   std::vector<NewEntry> entries_;
   std::set<std::string> names_;  // directory part + file part, ASCII case folded
   int packed_ = 0;
+  mode_t archiveMode_ = 0644;  // permissions of the archive being updated
 };
 
 ArchiveWriter::ArchiveWriter() = default;
@@ -674,6 +675,7 @@ void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
   const FileHandle in(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
   ZipOutput copy;
   if (in.get() < 0 || !copy.Create(staging)) throw EZipError(failure);
+  ::chmod(staging.c_str(), archiveMode_);
   try {
     std::vector<std::uint8_t> block(1 << 16);
     std::uint64_t copied = 0;
@@ -707,6 +709,13 @@ int ArchiveWriter::Run::Execute() {
     if (fd < 0) throw ENotEnoughRoom();
     target = pattern;
     out_.Adopt(fd);
+    // The new archive replaces the old one with the old one's permissions, not the private
+    // ones mkstemp gives.
+    struct stat st {};
+    if (::stat(zipName.c_str(), &st) == 0) {
+      archiveMode_ = st.st_mode & 07777;
+      ::fchmod(fd, archiveMode_);
+    }
   } else if (!out_.Create(zipName)) {
     throw MakeOpenError(zipName, errno);
   }

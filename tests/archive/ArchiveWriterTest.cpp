@@ -425,6 +425,31 @@ TEST_F(ArchiveWriterUpdateTest, MovingAcrossFileSystemsCopiesTheArchive) {
   fs::remove_all(shmTemps);
 }
 
+TEST_F(ArchiveWriterUpdateTest, UpdatedArchiveKeepsItsPermissions) {
+  struct Case {
+    std::string tempPath;  // same file system, or another one (copied)
+    mode_t mode;
+  };
+  std::vector<Case> cases = {{temps, 0644}, {temps, 0640}, {temps, 0604}};
+  const std::string shm = "/dev/shm/dmwriter-mode-" + std::to_string(::getpid());
+  if (fs::is_directory("/dev/shm")) {
+    fs::create_directories(shm);
+    cases.push_back({shm, 0640});
+  }
+  std::time_t when = base;
+  for (const Case& c : cases) {
+    writer.TempPath = c.tempPath;
+    ASSERT_EQ(::chmod(zip.c_str(), c.mode), 0);
+    WriteFile(work + "/a.xml", "changed a");
+    SetMTime(work + "/a.xml", when += 100);
+    ASSERT_EQ(Pack(), 2);
+    struct stat st {};
+    ASSERT_EQ(::stat(zip.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode) << c.tempPath;
+  }
+  fs::remove_all(shm);
+}
+
 TEST_F(ArchiveWriterUpdateTest, ExistingFileThatIsNoArchiveIsLeftAlone) {
   const std::string text = std::string(100, 'x') + " this is no archive";
   WriteFile(zip, text);
