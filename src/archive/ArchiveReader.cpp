@@ -296,7 +296,8 @@ bool ArchiveReader::ReadCentralRecord(TZipHeaderInfo& entry) {
   entry.versionNeeded = r.U16();
   entry.flags = r.U16();
   entry.compressionMethod = r.U16();
-  entry.dosDateTime = DosDateTime::NormaliseDos(r.U32());
+  entry.storedDosDateTime = r.U32();
+  entry.dosDateTime = DosDateTime::NormaliseDos(entry.storedDosDateTime);
   entry.crc32 = r.U32();
   entry.compressedSize = r.U32();
   entry.uncompressedSize = r.U32();
@@ -406,7 +407,8 @@ bool ArchiveReader::RebuildFromLocalHeaders() {
     entry->versionNeeded = r.U16();
     entry->flags = r.U16();
     entry->compressionMethod = r.U16();
-    entry->dosDateTime = DosDateTime::NormaliseDos(r.U32());
+    entry->storedDosDateTime = r.U32();
+    entry->dosDateTime = DosDateTime::NormaliseDos(entry->storedDosDateTime);
     entry->crc32 = r.U32();
     entry->compressedSize = r.U32();
     entry->uncompressedSize = r.U32();
@@ -660,9 +662,10 @@ TEntryOutcome ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
     remaining_ -= kEncryptionHeaderSize;
     dataStart += kEncryptionHeaderSize;
     // Streamed entries (data descriptor) did not know their CRC when the header was made: they
-    // carry the high byte of the DOS time instead.
+    // carry the high byte of the DOS time instead, of the time as stored, out-of-range fields
+    // and all.
     const std::uint8_t check = (entry.flags & kFlagDataDescriptor)
-                                   ? static_cast<std::uint8_t>((entry.dosDateTime >> 8) & 0xFF)
+                                   ? static_cast<std::uint8_t>((entry.storedDosDateTime >> 8) & 0xFF)
                                    : static_cast<std::uint8_t>(entry.crc32 >> 24);
     if (header[kEncryptionHeaderSize - 1] != check) return TEntryOutcome::BadPassword;
     decryptInput_ = entry.compressionMethod != kMethodStored;

@@ -562,6 +562,8 @@ void ArchiveWriter::Run::KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry
   std::vector<std::uint8_t> kept = WithoutZip64Block(extra);
 
   auto info = std::make_unique<TZipHeaderInfo>(entry);
+  // The date-time goes on as it was stored: it may be what the password check byte was made of.
+  info->dosDateTime = entry.storedDosDateTime;
   // An encrypted entry written with a data descriptor carries the high byte of its DOS time as
   // the password check byte, not the CRC's: it must keep the flag (and so a data descriptor),
   // or every reader would take the right password for a wrong one. Other entries lose it, as

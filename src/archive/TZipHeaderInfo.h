@@ -41,6 +41,9 @@ class TZipHeaderInfo {
   std::uint16_t flags = 0;
   std::uint16_t compressionMethod = 8;
   std::uint32_t dosDateTime = 0;  // time in the low half, date in the high half
+  // The date-time as an archive stores it, before the reader normalises it into dosDateTime:
+  // the password check byte of an encrypted entry with a data descriptor is taken from it.
+  std::uint32_t storedDosDateTime = 0;
   std::uint32_t crc32 = 0xFFFFFFFF;
   std::uint32_t compressedSize = 0;    // 0xFFFFFFFF: the value is in zip64
   std::uint32_t uncompressedSize = 0;  // 0xFFFFFFFF: the value is in zip64

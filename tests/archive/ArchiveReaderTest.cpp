@@ -239,6 +239,22 @@ TEST_F(ArchiveReaderTest, OutOfRangeDateIsClampedAndSetOnTheFile) {
   EXPECT_EQ(archive::DosDateTime::FileTime(dest_ + "/fine.txt"), fine.dosDateTime);
 }
 
+TEST_F(ArchiveReaderTest, PasswordCheckOfStreamedEntriesUsesTheTimeAsStored) {
+  // Hour 31, minute 63: the stored time's high byte is 0xFF, the normalised one's 0xBF.
+  const std::uint32_t wild = RawDos(33, 7, 15, 31, 63, 0);
+  const std::uint32_t fine = RawDos(33, 7, 15, 10, 20, 15);
+  const std::string path = Archive(BuildArchive({EncryptedStreamedEntry("wild.txt", "wild time", "pw", wild),
+                                                 EncryptedStreamedEntry("fine.txt", "fine time", "pw", fine)}));
+  EXPECT_EQ(ExtractAll(path, [](ArchiveReader& r) { r.Password = "pw"; }), 2);
+  EXPECT_EQ(ReadFile(dest_ + "/wild.txt"), "wild time");
+  EXPECT_EQ(ReadFile(dest_ + "/fine.txt"), "fine time");
+  EXPECT_EQ(reader_.Entry(0).storedDosDateTime, wild);
+  EXPECT_EQ(reader_.Entry(0).dosDateTime, archive::DosDateTime::NormaliseDos(wild));
+  reader_.Password = "wrong";
+  reader_.DoAll = true;
+  EXPECT_EQ(reader_.TestSelected(), 0);
+}
+
 TEST_F(ArchiveReaderTest, StoredAttributesAreRetained) {
   HandEntry ro{"ro.txt", "r"};
   ro.externalAttributes = 0x21;

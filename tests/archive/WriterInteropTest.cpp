@@ -10,6 +10,7 @@
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveWriter.h"
 #include "archive/WriterTestSupport.h"
+#include "archive/ZipTestTools.h"
 #include "platform/CodePage.h"
 #include "platform/Dialogs.h"
 #include "support/TempDir.h"
@@ -270,6 +271,33 @@ TEST_F(WriterUpdateInteropTest, KeptEncryptedEntriesWithDataDescriptorsStillOpen
     EXPECT_TRUE(ReadFile(root + "/-") == streamed) << root;
     EXPECT_EQ(ReadFile(root + "/d/new.xml"), "new file") << root;
   }
+}
+
+// An entry whose stored time has out-of-range fields: its check byte comes from that time, so
+// the kept entry must carry the time exactly as it was stored.
+TEST_F(WriterUpdateInteropTest, KeptStreamedEntryKeepsItsTimeAsStored) {
+  const std::uint32_t wild = (33u << 25 | 7u << 21 | 15u << 16) | 31u << 11 | 63u << 5;
+  const std::string plain = XmlRows(20);
+  WriteFile(zip, ziptest::BuildArchive({ziptest::EncryptedStreamedEntry("d/wild.xml", plain, "pw", wild)}));
+  WriteFile(work + "/new.xml", "new file");
+  ASSERT_EQ(Update("pw"), 2);
+
+  const std::string bytes = ReadFile(zip);
+  const ParsedArchive a = Parse(bytes);
+  ASSERT_TRUE(a.ok);
+  ASSERT_EQ(a.entries.size(), 2u);
+  EXPECT_EQ(a.entries[0].time, wild & 0xFFFFu);
+  EXPECT_EQ(U16(bytes, a.entries[0].centralLocalOffset), 0x4B50u);
+  const CommandResult unzip = RunCommand("unzip -t -P pw " + Quote(zip));
+  EXPECT_EQ(unzip.exitCode, 0) << unzip.output;
+  const CommandResult py = RunCommand(
+      "python3 -c \"import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).read('d/wild.xml', "
+      "pwd=b'pw')))\" " + Quote(zip));
+  EXPECT_EQ(py.exitCode, 0) << py.output;
+  EXPECT_EQ(py.output, std::to_string(plain.size()) + "\n");
+  const std::string ours = tmp / "ours-out";
+  ExtractWithOurReader("pw", ours, 2);
+  EXPECT_TRUE(ReadFile(ours + "/d/wild.xml") == plain);
 }
 
 // Names of kept entries are copied byte for byte: Info-ZIP's raw UTF-8 (Unix host, no flag),

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/Crc32.h"
+#include "archive/ZipCrypto.h"
 
 namespace ziptest {
 
@@ -121,6 +122,24 @@ struct HandEntry {
   std::int64_t uncompressedSize = -1;      // -1: the size of `data`
   std::uint32_t externalAttributes = 0x20;
 };
+
+// A stored entry encrypted with `password` the way a streaming writer does it: flag bits 0 and 3,
+// the encryption header's check byte the high byte of the DOS time word (`dosDateTime` as
+// stored, which need not be a valid time).
+inline HandEntry EncryptedStreamedEntry(const std::string& name, const std::string& plain,
+                                        const std::string& password, std::uint32_t dosDateTime) {
+  std::string data(12, '\x5A');
+  data[11] = static_cast<char>((dosDateTime >> 8) & 0xFF);
+  data += plain;
+  archive::ZipKeys keys(password);
+  keys.Encrypt(reinterpret_cast<std::uint8_t*>(data.data()), data.size());
+  HandEntry e{name, data};
+  e.flags = 0x0009;
+  e.dosDateTime = dosDateTime;
+  e.crc = archive::Crc32Of(plain.data(), plain.size());
+  e.uncompressedSize = static_cast<std::int64_t>(plain.size());
+  return e;
+}
 
 // A single-file archive of `entries` with `comment`: local headers and data, the central
 // directory in the same order, the end record.
