@@ -131,11 +131,17 @@ ArchiveReader::ArchiveReader() = default;
 ArchiveReader::~ArchiveReader() { CloseArchive(); }
 
 void ArchiveReader::SetZipName(const std::string& name) {
-  if (EqualNoCase(name, zipName_)) return;
-  CloseArchive();
-  entries_.reset();
-  endCentral_.reset();
-  selectedCount_ = 0;
+  if (name == zipName_) return;
+  struct stat st {};
+  const bool sameFile = entries_ && EqualNoCase(name, zipName_) && ::stat(name.c_str(), &st) == 0 &&
+                        static_cast<std::uint64_t>(st.st_dev) == directoryDevice_ &&
+                        static_cast<std::uint64_t>(st.st_ino) == directoryInode_;
+  if (!sameFile) {
+    CloseArchive();
+    entries_.reset();
+    endCentral_.reset();
+    selectedCount_ = 0;
+  }
   zipName_ = name;
 }
 
@@ -223,13 +229,17 @@ void ArchiveReader::OpenArchive() {
     file->Open(zipName_);
     file_ = std::move(file);
   }
-  // A directory read before is kept while the file is unchanged (same modification time and
-  // size); the full time resolution is used so that an archive rewritten within the same
-  // two-second step is read again.
-  if (entries_ && file_->ModificationStamp() == directoryStamp_ && file_->Size() == directorySize_) return;
+  // A directory read before is kept while the file is unchanged (the same file, with the same
+  // modification time and size); the full time resolution is used so that an archive rewritten
+  // within the same two-second step is read again.
+  if (entries_ && file_->Device() == directoryDevice_ && file_->Inode() == directoryInode_ &&
+      file_->ModificationStamp() == directoryStamp_ && file_->Size() == directorySize_)
+    return;
   ReadEndAndDirectory();
   directoryStamp_ = file_->ModificationStamp();
   directorySize_ = file_->Size();
+  directoryDevice_ = file_->Device();
+  directoryInode_ = file_->Inode();
 }
 
 void ArchiveReader::ReadEndAndDirectory() {

@@ -58,8 +58,10 @@ class ArchiveReader {
 
   // --- settings ---
   const std::string& ZipName() const { return zipName_; }
-  // A name equal to the current one but for the case of ASCII letters changes nothing; any other
-  // name closes the archive and forgets its directory.
+  // The name is always taken as given. A name equal to the current one but for the case of ASCII
+  // letters keeps the directory read when it leads to the very file that was read (names that
+  // differ in case are different files here); any other name closes the archive and forgets its
+  // directory.
   void SetZipName(const std::string& name);
   const std::string& DestDir() const { return destDir_; }
   // One trailing separator is removed.
@@ -148,6 +150,8 @@ class ArchiveReader {
   std::optional<TEndCentral> endCentral_;
   std::int64_t directoryStamp_ = 0;      // archive modification stamp when read
   std::uint64_t directorySize_ = 0;      // and its size
+  std::uint64_t directoryDevice_ = 0;    // and the file it was read from
+  std::uint64_t directoryInode_ = 0;
   std::vector<TEntryResult> results_;
 };
 

@@ -28,6 +28,8 @@ void ZipInput::Open(const std::string& path) {
   path_ = path;
   size_ = static_cast<std::uint64_t>(st.st_size);
   stamp_ = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  device_ = static_cast<std::uint64_t>(st.st_dev);
+  inode_ = static_cast<std::uint64_t>(st.st_ino);
   pos_ = 0;
   buffer_.resize(kBufferSize);
   bufferStart_ = 0;

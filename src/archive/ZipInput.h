@@ -29,6 +29,9 @@ class ZipInput {
   std::uint64_t Size() const { return size_; }
   // Modification time in nanoseconds since the epoch, as found when the file was opened.
   std::int64_t ModificationStamp() const { return stamp_; }
+  // The device and inode of the opened file: which file it is, whatever name led to it.
+  std::uint64_t Device() const { return device_; }
+  std::uint64_t Inode() const { return inode_; }
 
   std::uint64_t Position() const { return pos_; }
   void Seek(std::uint64_t position) { pos_ = position; }
@@ -46,6 +49,8 @@ class ZipInput {
   std::string path_;
   std::uint64_t size_ = 0;
   std::int64_t stamp_ = 0;
+  std::uint64_t device_ = 0;
+  std::uint64_t inode_ = 0;
   std::uint64_t pos_ = 0;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t bufferStart_ = 0;  // file position of buffer_[0]

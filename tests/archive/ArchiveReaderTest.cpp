@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -379,11 +380,20 @@ TEST_F(ArchiveReaderTest, ZipNameAndDestDirAssignment) {
   reader_.SetZipName(path);
   reader_.ReadDirectory();
   ASSERT_EQ(reader_.EntryCount(), 1);
-  std::string other = path;
-  other.replace(other.size() - 10, 10, "BACKUP.DMP");
-  reader_.SetZipName(other);  // same but for case: the directory stays
+  // Same but for case, and the same file (a second link): the directory stays, the new
+  // spelling is taken.
+  const std::string link = dir_ / "BACKUP.DMP";
+  ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
+  reader_.SetZipName(link);
   EXPECT_EQ(reader_.EntryCount(), 1);
-  EXPECT_EQ(reader_.ZipName(), path);
+  EXPECT_EQ(reader_.ZipName(), link);
+  reader_.SetZipName(path);
+  EXPECT_EQ(reader_.EntryCount(), 1);
+  ::unlink(link.c_str());
+  // Same but for case, and no such file: another archive.
+  reader_.SetZipName(link);
+  EXPECT_EQ(reader_.EntryCount(), 0);
+  EXPECT_EQ(reader_.ZipName(), link);
   reader_.SetZipName(dir_ / "else.dmp");
   EXPECT_EQ(reader_.EntryCount(), 0);
 
@@ -397,6 +407,29 @@ TEST_F(ArchiveReaderTest, ZipNameAndDestDirAssignment) {
   reader_.DoAll = true;
   EXPECT_EQ(reader_.ExtractSelected(), 1);
   EXPECT_EQ(ReadFile(dir_ / "twice/a.txt"), "a");
+}
+
+TEST_F(ArchiveReaderTest, NamesDifferingOnlyInCaseAreDifferentArchives) {
+  const std::string upper = Archive(BuildArchive({{"upper.txt", "U"}}), "Backup.zip");
+  const std::string lower = Archive(BuildArchive({{"lower.txt", "l"}, {"two.txt", "2"}}), "backup.zip");
+  for (const bool keepOpen : {false, true}) {
+    reader_.KeepZipOpen = keepOpen;
+    reader_.SetZipName(upper);
+    reader_.ReadDirectory();
+    ASSERT_EQ(reader_.EntryCount(), 1);
+    reader_.SetZipName(lower);
+    EXPECT_EQ(reader_.ZipName(), lower);
+    reader_.ReadDirectory();
+    ASSERT_EQ(reader_.EntryCount(), 2) << keepOpen;
+    EXPECT_EQ(reader_.Entry(0).FileName(), "lower.txt");
+    reader_.SetDestDir(dest_);
+    reader_.DoAll = true;
+    reader_.OverwriteMode = archive::TOverwriteMode::Always;
+    EXPECT_EQ(reader_.ExtractSelected(), 2);
+    EXPECT_EQ(ReadFile(dest_ + "/lower.txt"), "l");
+    reader_.DoAll = false;
+  }
+  reader_.KeepZipOpen = false;
 }
 
 TEST_F(ArchiveReaderTest, BusyWhileWorkingAndRestoredOnEveryWayOut) {
