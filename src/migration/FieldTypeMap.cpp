@@ -67,8 +67,8 @@ TFieldType FieldTypeForAdo(AdoType type, int precision, int scale, bool autoIncr
     case AdoType::adVarChar: return TFieldType::ftString;
     case AdoType::adChar: return TFieldType::ftFixedChar;
     case AdoType::adVarWChar:
+    case AdoType::adWChar:  // wide text, fixed length or not, is one field type
     case AdoType::adBSTR: return TFieldType::ftWideString;
-    case AdoType::adWChar: return TFieldType::ftFixedWideChar;
     case AdoType::adLongVarChar: return TFieldType::ftMemo;
     case AdoType::adLongVarWChar: return TFieldType::ftWideMemo;
     case AdoType::adSmallInt:

@@ -75,7 +75,8 @@ TFieldType FieldTypeFromXml(std::string_view dt, std::string_view dbType, bool f
     // ADO marks single-byte text with rs:dbtype='str'; wide text carries no dbtype (or 'wstr').
     const bool ansi = dbType == "str";
     if (isLong) return ansi ? TFieldType::ftMemo : TFieldType::ftWideMemo;
-    if (fixed) return ansi ? TFieldType::ftFixedChar : TFieldType::ftFixedWideChar;
+    // Fixed-length wide text loads as wide text, as ADO gives it.
+    if (fixed) return ansi ? TFieldType::ftFixedChar : TFieldType::ftWideString;
     return ansi ? TFieldType::ftString : TFieldType::ftWideString;
   }
   if (dt == "int" || dt == "i4") return autoInc ? TFieldType::ftAutoInc : TFieldType::ftInteger;
@@ -176,6 +177,37 @@ void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out
   out.assign(value);
 }
 
+namespace {
+
+// An optional sign and digits; with `decimal` also a fraction, an exponent, or one of the
+// values a database may hold beside numbers (NaN, Infinity).
+bool IsNumberText(std::string_view text, bool decimal) {
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  const std::string_view rest = text.substr(i);
+  if (decimal && (rest == "Infinity" || (i == 0 && rest == "NaN"))) return true;
+  auto digits = [&] {
+    const std::size_t start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    return i - start;
+  };
+  std::size_t count = digits();
+  if (!decimal) return count > 0 && i == text.size();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    count += digits();
+  }
+  if (count == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == text.size();
+}
+
+}  // namespace
+
 void FromXmlValue(const DbColumn& column, std::string_view xml, std::string& out) {
   out.clear();
   switch (column.type) {
@@ -208,6 +240,21 @@ void FromXmlValue(const DbColumn& column, std::string_view xml, std::string& out
     case TFieldType::ftFloat:
     case TFieldType::ftSingle:
       out = xml == "INF" ? "Infinity" : xml == "-INF" ? "-Infinity" : std::string(xml);
+      if (!IsNumberText(out, true)) BadValue(column, "not a number");
+      return;
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftWord:
+    case TFieldType::ftAutoInc:
+    case TFieldType::ftLargeint:
+      if (!IsNumberText(xml, false)) BadValue(column, "not a whole number");
+      out.assign(xml);
+      return;
+    case TFieldType::ftBCD:
+    case TFieldType::ftFMTBcd:
+    case TFieldType::ftCurrency:
+      if (!IsNumberText(xml, true)) BadValue(column, "not a number");
+      out.assign(xml);
       return;
     default:
       out.assign(xml);

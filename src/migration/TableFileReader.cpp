@@ -157,6 +157,11 @@ struct TableFileReader::Impl {
       col.column.size = maxLength.toLongLong();
       col.column.precision = precision.toInt();
       col.column.scale = scale.toInt();
+      // A whole number of fewer than ten digits is an integer, in a file as in the database.
+      if (col.column.type == TFieldType::ftBCD && col.column.scale == 0 && col.column.precision > 0 &&
+          col.column.precision < 10) {
+        col.column.type = TFieldType::ftInteger;
+      }
       col.column.nullable = nullable;
       found.push_back(std::move(col));
     }

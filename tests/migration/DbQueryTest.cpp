@@ -110,7 +110,7 @@ TEST_F(DbTypes, EachColumnTypeGetsItsFieldType) {
       {"id", TFieldType::ftInteger},     {"i2", TFieldType::ftSmallint},     {"i8", TFieldType::ftLargeint},
       {"n90", TFieldType::ftInteger},    {"n100", TFieldType::ftBCD},        {"n182", TFieldType::ftBCD},
       {"nfree", TFieldType::ftBCD},      {"f8", TFieldType::ftFloat},        {"f4", TFieldType::ftSingle},
-      {"vc", TFieldType::ftWideString},  {"ch", TFieldType::ftFixedWideChar}, {"tx", TFieldType::ftWideMemo},
+      {"vc", TFieldType::ftWideString},  {"ch", TFieldType::ftWideString}, {"tx", TFieldType::ftWideMemo},
       {"ts", TFieldType::ftDateTime},    {"ts0", TFieldType::ftDateTime},    {"d", TFieldType::ftDate},
       {"t", TFieldType::ftTime},         {"by", TFieldType::ftBlob},         {"u", TFieldType::ftGuid}};
   ASSERT_EQ(q.FieldCount(), static_cast<int>(expected.size()));
@@ -196,7 +196,7 @@ TEST(DbSeeded, EveryColumnOfTheSourceTablesMapsByItsDeclaredType) {
     else if (type == "double precision") t = TFieldType::ftFloat;
     else if (type == "real") t = TFieldType::ftSingle;
     else if (type == "character varying") t = TFieldType::ftWideString;
-    else if (type == "character") t = TFieldType::ftFixedWideChar;
+    else if (type == "character") t = TFieldType::ftWideString;
     else if (type == "text") t = TFieldType::ftWideMemo;
     else if (type == "timestamp without time zone") t = TFieldType::ftDateTime;
     else if (type == "date") t = TFieldType::ftDate;

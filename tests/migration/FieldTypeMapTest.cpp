@@ -30,7 +30,7 @@ TEST(FieldTypeMap, OdbcTypesReachTheirFieldTypes) {
       {SQL_TYPE_TIMESTAMP, 26, 0, 6, TFieldType::ftDateTime}, {SQL_TYPE_DATE, 10, 0, 0, TFieldType::ftDate},
       {SQL_TYPE_TIME, 8, 0, 0, TFieldType::ftTime},        {SQL_VARCHAR, 50, 0, 0, TFieldType::ftString},
       {SQL_CHAR, 6, 0, 0, TFieldType::ftFixedChar},        {SQL_WVARCHAR, 50, 0, 0, TFieldType::ftWideString},
-      {SQL_WCHAR, 1, 0, 0, TFieldType::ftFixedWideChar},   {SQL_LONGVARCHAR, 8190, 0, 0, TFieldType::ftMemo},
+      {SQL_WCHAR, 1, 0, 0, TFieldType::ftWideString},   {SQL_LONGVARCHAR, 8190, 0, 0, TFieldType::ftMemo},
       {SQL_WLONGVARCHAR, 8190, 0, 0, TFieldType::ftWideMemo}, {SQL_BINARY, 16, 0, 0, TFieldType::ftBytes},
       {SQL_VARBINARY, 255, 0, 0, TFieldType::ftVarBytes},  {SQL_LONGVARBINARY, 0, 0, 0, TFieldType::ftBlob},
       {SQL_GUID, 36, 0, 0, TFieldType::ftGuid},

@@ -102,7 +102,7 @@ TEST(TableFileAdo, EveryDataTypeMapsToItsFieldType) {
       {"tiny", TFieldType::ftWord}, {"amount", TFieldType::ftBCD}, {"price", TFieldType::ftCurrency},
       {"ratio", TFieldType::ftFloat}, {"r", TFieldType::ftSingle}, {"flag", TFieldType::ftBoolean},
       {"name", TFieldType::ftString}, {"code", TFieldType::ftFixedChar}, {"wname", TFieldType::ftWideString},
-      {"wcode", TFieldType::ftFixedWideChar}, {"memo", TFieldType::ftMemo}, {"wmemo", TFieldType::ftWideMemo},
+      {"wcode", TFieldType::ftWideString}, {"memo", TFieldType::ftMemo}, {"wmemo", TFieldType::ftWideMemo},
       {"stamp", TFieldType::ftDateTime}, {"day", TFieldType::ftDate}, {"clock", TFieldType::ftTime},
       {"raw", TFieldType::ftBytes}, {"vraw", TFieldType::ftVarBytes}, {"blob", TFieldType::ftBlob},
       {"guid", TFieldType::ftGuid}, {"备注 (说明)", TFieldType::ftWideString}};
@@ -139,7 +139,7 @@ TEST(TableFileRoundTrip, NamesTypesValuesAndNullsSurvive) {
       Col("id", TFieldType::ftInteger), Col("small", TFieldType::ftSmallint), Col("big", TFieldType::ftLargeint),
       Col("amount", TFieldType::ftBCD, 18, 18, 2), Col("ratio", TFieldType::ftFloat), Col("r", TFieldType::ftSingle),
       Col("ok", TFieldType::ftBoolean), Col("name", TFieldType::ftString, 50), Col("code", TFieldType::ftFixedChar, 6),
-      Col("wname", TFieldType::ftWideString, 500), Col("wcode", TFieldType::ftFixedWideChar, 1),
+      Col("wname", TFieldType::ftWideString, 500), Col("wcode", TFieldType::ftWideString, 1),
       Col("memo", TFieldType::ftMemo), Col("wmemo", TFieldType::ftWideMemo), Col("stamp", TFieldType::ftDateTime, 26, 0, 6),
       Col("day", TFieldType::ftDate), Col("clock", TFieldType::ftTime), Col("raw", TFieldType::ftBytes, 4),
       Col("vraw", TFieldType::ftVarBytes, 10), Col("content", TFieldType::ftBlob), Col("guid", TFieldType::ftGuid),
@@ -286,6 +286,28 @@ TEST(TableFileBroken, EveryTruncationIsRefused) {
   }
 }
 
+// ADO describes every numeric column as "number"; a whole number of fewer than ten digits is an
+// integer field, as when the column is read from the database.
+TEST(TableFileAdo, SmallWholeNumbersAreIntegers) {
+  TempDir dir;
+  const std::string path = dir / "numbers.xml";
+  WriteAll(path,
+           "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'"
+           " xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>"
+           "<s:Schema id='RowsetSchema'><s:ElementType name='row' content='eltOnly'>"
+           "<s:AttributeType name='n9' rs:number='1'><s:datatype dt:type='number' rs:dbtype='numeric' rs:precision='9' rs:scale='0'/></s:AttributeType>"
+           "<s:AttributeType name='n10' rs:number='2'><s:datatype dt:type='number' rs:dbtype='numeric' rs:precision='10' rs:scale='0'/></s:AttributeType>"
+           "<s:AttributeType name='n92' rs:number='3'><s:datatype dt:type='number' rs:dbtype='numeric' rs:precision='9' rs:scale='2'/></s:AttributeType>"
+           "</s:ElementType></s:Schema><rs:data><z:row n9='-123456789' n10='1e3' n92='1234567.89'/></rs:data></xml>");
+  TDbQuery q;
+  q.LoadFromFile(path);
+  EXPECT_STREQ(FieldTypeName(q.DataType(0)), FieldTypeName(TFieldType::ftInteger));
+  EXPECT_STREQ(FieldTypeName(q.DataType(1)), FieldTypeName(TFieldType::ftBCD));
+  EXPECT_STREQ(FieldTypeName(q.DataType(2)), FieldTypeName(TFieldType::ftBCD));
+  EXPECT_EQ(q.AsString(0), "-123456789");
+  EXPECT_EQ(q.AsString(1), "1e3");
+}
+
 TEST(TableFileBroken, ForeignAndMalformedFilesAreRefusedWithAReason) {
   TempDir dir;
   const std::string ns =
@@ -305,6 +327,8 @@ TEST(TableFileBroken, ForeignAndMalformedFilesAreRefusedWithAReason) {
       {"no data", "<xml" + ns + ">" + schema + "</xml>"},
       {"unknown column", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1' other='2'/></rs:data></xml>"},
       {"bad hex", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1' b='0g'/></rs:data></xml>"},
+      {"letters in a number", "<xml" + ns + ">" + schema + "<rs:data><z:row id='12a'/></rs:data></xml>"},
+      {"empty number", "<xml" + ns + ">" + schema + "<rs:data><z:row id=''/></rs:data></xml>"},
       {"odd hex", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1' b='abc'/></rs:data></xml>"},
       {"unknown type", "<xml" + ns + "><s:Schema id='RowsetSchema'><s:ElementType name='row'><s:AttributeType name='x'>"
                        "<s:datatype dt:type='variant'/></s:AttributeType></s:ElementType></s:Schema><rs:data/></xml>"},
