@@ -118,5 +118,21 @@ TEST_F(RestoreProcedureTest, ArchivesThatDoNotUnpackTouchNoTable) {
   EXPECT_EQ(TargetFingerprint(), before);
 }
 
+// An archive without any duration leaves the inserted duration row without an id. The update
+// that would hand it a b0140 would end in "where id=" and fail the whole restore; it matches no
+// row anyway, so it is left out and the other fix-ups still run.
+TEST_F(RestoreProcedureTest, FixUpWithoutAnyDurationLeavesOutOnlyTheUpdate) {
+  ExecTruncateSQLText(host);
+  migrationtest::Psql("hy",
+                      "insert into b01report (durationid, b0140, b0141, b0142, b0101) values "
+                      "('2013', 'ORG1', '', 1, 'a'), ('2013', 'XXX', '', 2, 'b');");
+  testsupport::TraceCapture trace;
+  ASSERT_NO_THROW(ExecSQLText(host));
+  EXPECT_FALSE(trace.Contains("where id="));
+  EXPECT_EQ(migrationtest::Psql("hy", "select count(*), count(id), max(orgid) from t_rpt_duration;"), "1|0|\n");
+  EXPECT_EQ(migrationtest::Psql("hy", "select rptduartionid from rptduration;"), "<NULL>\n");
+  EXPECT_EQ(migrationtest::Psql("hy", "select b0140 from b01report;"), "ORG1\n");
+}
+
 }  // namespace
 }  // namespace migration
