@@ -326,6 +326,7 @@ bool ArchiveReader::ReadCentralRecord(TZipHeaderInfo& entry) {
   }
   entry.SetNameFromArchive(name);
   entry.centralHeaderPosition = start;
+  entry.fromCentralRecord = true;
   entry.extraFieldPosition = start + kCentralHeaderSize + nameLength;
   entry.extraFieldLength = entry.centralExtraLength;
   entry.zip64.reset();

@@ -545,21 +545,20 @@ void ArchiveWriter::Run::KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry
   // The old Zip64 block described the old header; the new header gets its own when it needs one.
   const std::vector<std::uint8_t> localExtra = WithoutZip64Block(oldLocalExtra);
 
-  // Central extra blocks other than Zip64, and the comment, from the old central header.
-  std::vector<std::uint8_t> central(zip::kCentralHeaderSize);
-  old.Seek(entry.centralHeaderPosition);
-  if (!old.ReadExact(central.data(), central.size())) throw EFatalUnzipError();
-  ByteReader cr(central);
-  cr.Skip(28);
-  const std::uint16_t nameLength = cr.U16();
-  const std::uint16_t extraLength = cr.U16();
-  const std::uint16_t commentLength = cr.U16();
-  std::vector<std::uint8_t> extra(extraLength);
-  std::string comment(commentLength, '\0');
-  old.Seek(entry.centralHeaderPosition + zip::kCentralHeaderSize + nameLength);
-  if (!old.ReadExact(extra.data(), extra.size()) || !old.ReadExact(comment.data(), comment.size()))
-    throw EFatalUnzipError();
-  std::vector<std::uint8_t> kept = WithoutZip64Block(extra);
+  // Central extra blocks other than Zip64, and the comment, from the old central header, where
+  // and as long as the reader found them. An entry rebuilt from its local header alone has
+  // neither.
+  std::vector<std::uint8_t> kept;
+  std::string comment;
+  if (entry.fromCentralRecord) {
+    std::vector<std::uint8_t> extra(entry.centralExtraLength);
+    comment.assign(entry.commentLength, '\0');
+    old.Seek(entry.extraFieldPosition);
+    if (!old.ReadExact(extra.data(), extra.size()) || !old.ReadExact(comment.data(), comment.size()))
+      throw EFatalUnzipError();
+    kept = WithoutZip64Block(extra);
+  }
+  const std::uint16_t commentLength = static_cast<std::uint16_t>(comment.size());
 
   auto info = std::make_unique<TZipHeaderInfo>(entry);
   // The date-time goes on as it was stored: it may be what the password check byte was made of.

@@ -55,6 +55,7 @@ class TZipHeaderInfo {
   std::uint32_t externalAttributes = 0x20;
   std::uint32_t localHeaderOffset = 0;  // 0xFFFFFFFF: the value is in zip64
   std::uint64_t centralHeaderPosition = 0;  // where the central header was read
+  bool fromCentralRecord = false;  // false: rebuilt from a local header alone, no central data
 
   std::optional<TZip64Values> zip64;
   std::optional<std::string> comment;

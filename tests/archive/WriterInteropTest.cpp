@@ -300,6 +300,33 @@ TEST_F(WriterUpdateInteropTest, KeptStreamedEntryKeepsItsTimeAsStored) {
   EXPECT_TRUE(ReadFile(ours + "/d/wild.xml") == plain);
 }
 
+// A damaged central directory is rebuilt from the local headers: an entry found that way has no
+// central record to copy extra blocks or a comment from, and is kept all the same.
+TEST_F(WriterUpdateInteropTest, EntriesRebuiltFromLocalHeadersAreKept) {
+  ziptest::HandEntry first{"d/first.txt", "first"};
+  first.versionMadeBy = 0x031E;
+  std::string bytes = ziptest::BuildArchive({first, {"d/second.txt", "second"}, {"d/third.txt", "third"}});
+  const std::size_t cd = ziptest::Get32(bytes, bytes.size() - 6);
+  bytes[cd + 46 + 11 + 1] = 'X';  // the second central header's signature
+  WriteFile(zip, bytes);
+  WriteFile(work + "/new.xml", "new file");
+  ASSERT_EQ(Update(""), 4);
+
+  const ParsedArchive a = Parse(ReadFile(zip));
+  ASSERT_TRUE(a.ok);
+  ASSERT_EQ(a.entries.size(), 4u);
+  EXPECT_EQ(a.entries[0].versionMadeBy, 0x031Eu) << "taken from its central record";
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(a.entries[i].centralExtraLength, 0u) << i;
+  const CommandResult unzip = RunCommand("unzip -t " + Quote(zip));
+  EXPECT_EQ(unzip.exitCode, 0) << unzip.output;
+  const CommandResult py = RunCommand(
+      "python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+      "print(*(n + '=' + z.read(n).decode() + '/' + z.getinfo(n).comment.decode() for n in z.namelist()))\" " +
+      Quote(zip));
+  EXPECT_EQ(py.exitCode, 0) << py.output;
+  EXPECT_EQ(py.output, "d/first.txt=first/ d/second.txt=second/ d/third.txt=third/ d/new.xml=new file/\n");
+}
+
 // Names of kept entries are copied byte for byte: Info-ZIP's raw UTF-8 (Unix host, no flag),
 // Python's flagged UTF-8 and our own GBK all come out as they went in.
 TEST_F(WriterUpdateInteropTest, KeptEntriesKeepTheirStoredNames) {
@@ -308,23 +335,34 @@ TEST_F(WriterUpdateInteropTest, KeptEntriesKeepTheirStoredNames) {
       "python3 -c \"import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w').writestr('w/数据.txt', "
       "b'from Python')\" " + Quote(zip));
   ASSERT_EQ(py.exitCode, 0) << py.output;
+  // An entry with a comment and an extra block of its own in the central header.
+  const CommandResult note = RunCommand(
+      "python3 -c \"import sys, zipfile; i = zipfile.ZipInfo('w/note.txt'); i.comment = b'a note'; "
+      "i.extra = b'\\xfe\\xca\\x02\\x00ok'; zipfile.ZipFile(sys.argv[1], 'a').writestr(i, b'noted')\" " +
+      Quote(zip));
+  ASSERT_EQ(note.exitCode, 0) << note.output;
   WriteFile(tmp / "u/中文.txt", "from Info-ZIP");
   Zip("s.zip u/中文.txt");
   WriteFile(work + "/名单.xml", "from us");
-  ASSERT_EQ(Update(""), 3);
+  ASSERT_EQ(Update(""), 4);
   fs::remove(work + "/名单.xml");
   WriteFile(work + "/new.xml", "new file");
-  ASSERT_EQ(Update(""), 4);
+  ASSERT_EQ(Update(""), 5);
 
   const ParsedArchive a = Parse(ReadFile(zip));
   ASSERT_TRUE(a.ok);
-  ASSERT_EQ(a.entries.size(), 4u);
+  ASSERT_EQ(a.entries.size(), 5u);
   EXPECT_EQ(a.entries[0].name, "w/数据.txt");
   EXPECT_EQ(a.entries[0].centralFlags & 0x0800u, 0x0800u);
-  EXPECT_EQ(a.entries[1].name, "u/中文.txt");
-  EXPECT_EQ(a.entries[1].versionMadeBy >> 8, 3u);
-  EXPECT_EQ(a.entries[2].name, "d/" + platform::Utf8ToGbk("名单.xml"));
-  EXPECT_EQ(a.entries[3].name, "d/new.xml");
+  EXPECT_EQ(a.entries[1].name, "w/note.txt");
+  EXPECT_EQ(a.entries[2].name, "u/中文.txt");
+  EXPECT_EQ(a.entries[2].versionMadeBy >> 8, 3u);
+  EXPECT_EQ(a.entries[3].name, "d/" + platform::Utf8ToGbk("名单.xml"));
+  EXPECT_EQ(a.entries[4].name, "d/new.xml");
+  const CommandResult kept = RunCommand(
+      "python3 -c \"import sys, zipfile; i = zipfile.ZipFile(sys.argv[1]).getinfo('w/note.txt'); "
+      "print(i.comment, i.extra)\" " + Quote(zip));
+  EXPECT_EQ(kept.output, "b'a note' b'\\xfe\\xca\\x02\\x00ok'\n");
 
   const CommandResult list = RunCommand("unzip -l " + Quote(zip));
   EXPECT_EQ(list.exitCode, 0) << list.output;
@@ -334,12 +372,12 @@ TEST_F(WriterUpdateInteropTest, KeptEntriesKeepTheirStoredNames) {
   archive::ArchiveReader reader;
   reader.SetZipName(zip);
   reader.ReadDirectory();
-  ASSERT_EQ(reader.EntryCount(), 4);
+  ASSERT_EQ(reader.EntryCount(), 5);
   EXPECT_EQ(reader.Entry(0).FullName(), "w/数据.txt");
-  EXPECT_EQ(reader.Entry(1).FullName(), "u/中文.txt");
-  EXPECT_EQ(reader.Entry(2).FullName(), "d/名单.xml");
+  EXPECT_EQ(reader.Entry(2).FullName(), "u/中文.txt");
+  EXPECT_EQ(reader.Entry(3).FullName(), "d/名单.xml");
   const std::string out = tmp / "ours-out";
-  ExtractWithOurReader("", out, 4);
+  ExtractWithOurReader("", out, 5);
   EXPECT_EQ(ReadFile(out + "/u/中文.txt"), "from Info-ZIP");
   EXPECT_EQ(ReadFile(out + "/w/数据.txt"), "from Python");
   EXPECT_EQ(ReadFile(out + "/d/名单.xml"), "from us");
