@@ -118,8 +118,8 @@ void TDbConnection::SetConnected(bool connected) {
     throw EDatabaseError("The connection string is not valid UTF-8 text");
   }
   SQLSMALLINT outLength = 0;
-  SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
-                                   static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, &outLength,
+  SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS,
+                                   nullptr, 0, &outLength,
                                    SQL_DRIVER_NOPROMPT);
   OdbcCheck(rc, OdbcHandle::kDbc, dbc.get(), "SQLDriverConnect");
   ReadRowsInBatches(dbc.get());

@@ -237,9 +237,15 @@ static bool ReadInParts(void* h, SQLUSMALLINT col, SQLSMALLINT cType, Buffer& bu
       buffer.resize(old + static_cast<std::size_t>(indicator) / sizeof(Unit));
       return true;
     }
-    buffer.resize(old + room);
+    // A driver may stop short of the room (not to split a character); the terminator tells.
+    std::size_t filled = room;
+    if (terminator) {
+      filled = 0;
+      while (filled < room && buffer[old + filled] != Unit{0}) ++filled;
+    }
+    buffer.resize(old + filled);
     if (indicator != SQL_NO_TOTAL) {
-      chunk = static_cast<std::size_t>(indicator) / sizeof(Unit) - room + terminator;
+      chunk = static_cast<std::size_t>(indicator) / sizeof(Unit) - filled + terminator;
     } else {
       chunk = std::max<std::size_t>(chunk * 2, 4096);
     }

@@ -12,7 +12,13 @@ namespace {
 // one '?' and skipped (one byte at a time, or one UTF-8 character for UTF-8 input).
 std::string Convert(std::string_view in, const char* from, const char* to, bool fromUtf8) {
   iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    // Without the converter only ASCII is sure to mean the same on both sides.
+    std::string out(in);
+    for (char& c : out)
+      if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    return out;
+  }
   std::string out;
   out.reserve(in.size() * 2 + 4);
   char* src = const_cast<char*>(in.data());

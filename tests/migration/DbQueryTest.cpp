@@ -169,6 +169,16 @@ TEST_F(DbTypes, LongValuesComeWhole) {
   for (int i = 0; i < 20000; ++i) expectedText += "长";
   EXPECT_EQ(q.AsString(0), expectedText);
   EXPECT_EQ(q.AsString(1), std::string(100000, '\xab'));
+
+  // Characters outside the BMP (two UTF-16 units) at every place around the first part's end.
+  for (int before = 250; before <= 258; ++before) {
+    TDbQuery wide(con.get());
+    wide.SQL().push_back("select repeat('a', " + std::to_string(before) + ") || '😀' || repeat('😀', 300) || 'z'");
+    wide.Open();
+    std::string expected(static_cast<std::size_t>(before), 'a');
+    for (int i = 0; i < 301; ++i) expected += "😀";
+    EXPECT_EQ(wide.AsString(0), expected + "z") << before;
+  }
 }
 
 TEST_F(DbTypes, EveryTypeRoundTripsThroughATableFile) {
