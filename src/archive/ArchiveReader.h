@@ -82,7 +82,9 @@ class ArchiveReader {
   std::vector<std::string> FilesList;  // masks; not used by the selection passes, emptied by them
 
   // --- state ---
-  bool IsBusy() const { return busy_; }
+  // True while this component works; the writer adds its packing, so callers that hold it as a
+  // reader see that too.
+  virtual bool IsBusy() const { return busy_; }
   // Asks the running operation to stop at its next check (raises EUserCanceled there).
   void Cancel() { cancel_ = true; }
 

@@ -79,7 +79,7 @@ class ArchiveWriter : public ArchiveReader {
   std::uint32_t AttributeMask() const { return attributeMask_; }
 
   // True while this component reads, extracts or packs.
-  bool IsBusy() const { return packing_ || ArchiveReader::IsBusy(); }
+  bool IsBusy() const override { return packing_ || ArchiveReader::IsBusy(); }
 
   // Packs what FilesList names into the archive ZipName (creating it, or updating it when it
   // exists) and returns the number of entries packed; 0 at once when ZipName is blank. FilesList

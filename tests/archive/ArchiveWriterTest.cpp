@@ -6,7 +6,11 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <csignal>
+#include <functional>
 #include <filesystem>
 #include <random>
 
@@ -391,6 +395,27 @@ TEST_F(ArchiveWriterUpdateTest, SameTwoSecondStepKeepsTheOldEntry) {
   EXPECT_EQ(EntryData(second, 1), RawDeflate("second b", 6));
   EXPECT_EQ(EntryData(second, 2), RawDeflate("new c", 6));
   EXPECT_TRUE(fs::is_empty(temps));
+}
+
+TEST_F(ArchiveWriterUpdateTest, BusyAsSeenThroughTheReaderWhilePacking) {
+  // Window events handled in the middle of the run ask the component, held as a reader, whether
+  // it is busy; the first of them comes while the old archive's directory is read again.
+  int argc = 1;
+  char name[] = "archive_writer_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  const archive::ArchiveReader& asReader = writer;
+  std::vector<bool> seen;
+  std::function<void()> probe = [&] {
+    seen.push_back(asReader.IsBusy());
+    if (writer.IsBusy()) QTimer::singleShot(0, probe);
+  };
+  QTimer::singleShot(0, probe);
+  WriteFile(work + "/big.xml", Incompressible(2 << 20, 5));
+  ASSERT_EQ(Pack(), 3);
+  ASSERT_FALSE(seen.empty());
+  for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_TRUE(seen[i]) << i;
+  EXPECT_FALSE(asReader.IsBusy());
 }
 
 TEST_F(ArchiveWriterUpdateTest, ReplaceActionRewritesEveryMatchingEntry) {
