@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "archive/ArchiveErrors.h"
 #include "archive/ArchiveReader.h"
 #include "archive/ZipTestTools.h"
 #include "platform/Dialogs.h"
@@ -141,10 +142,18 @@ TEST(ReaderInteropPassword, WrongPasswordSkipsSilently) {
     reader.SetDestDir(dir / "out");
     reader.Password = "wrong";
     reader.DoAll = true;
-    EXPECT_EQ(reader.ExtractSelected(), 0) << tool;
+    // The check is one byte: about one entry in 256 lets a wrong password through, and then its
+    // data decodes to garbage, which fails the CRC check or the decoder. Either way nothing stays.
+    int written = 0;
+    try {
+      written = reader.ExtractSelected();
+    } catch (const archive::EZipError&) {
+    }
+    EXPECT_EQ(written, 0) << tool;
     EXPECT_TRUE(ListFiles(dir / "out").empty()) << tool;
     EXPECT_TRUE(dialogs.shown.empty());
-    for (const auto& r : reader.LastResults()) EXPECT_EQ(r.outcome, archive::TEntryOutcome::BadPassword);
+    for (const auto& r : reader.LastResults())
+      EXPECT_TRUE(r.outcome == archive::TEntryOutcome::BadPassword || r.outcome == archive::TEntryOutcome::BadCrc) << r.name;
   }
 }
 
