@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "archive/ArchiveErrors.h"
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveWriter.h"
 #include "diag/Trace.h"
@@ -60,6 +61,11 @@ void compress(ArchiveWriter& writer, const std::string& archivePath,
   PasswordWipe wipe{writer.Password};
   writer.Password = ArchivePassword();
   writer.PackFiles();
+  // A TableFile that could not be read is missing from the archive: a backup without it must not
+  // be reported as complete, or a restore of it would empty that table for nothing.
+  if (!writer.SkippedFiles().empty()) {
+    throw EZipError("Cannot open file \"" + writer.SkippedFiles().front() + "\". It could not be read and is not in the archive");
+  }
   diag::TraceLeave("compress");
 }
 

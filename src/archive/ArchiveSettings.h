@@ -19,7 +19,8 @@ std::string BuildArchivePassword(std::string_view text);
 std::string ArchivePassword();
 
 // Packs the WorkDirectory `workDirectory` (no trailing separator) into the BackupArchive
-// `archivePath` with the backup's settings. Exceptions of the writer pass to the caller.
+// `archivePath` with the backup's settings. Exceptions of the writer pass to the caller; a file of
+// the WorkDirectory that could not be read raises EZipError after packing.
 void compress(ArchiveWriter& writer, const std::string& archivePath,
               const std::string& workDirectory);
 

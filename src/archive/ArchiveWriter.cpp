@@ -211,6 +211,7 @@ int ArchiveWriter::PackFiles() {
     std::vector<std::string>& list;
     ~ClearFilesList() { list.clear(); }
   } clearFilesList{FilesList};
+  skipped_.clear();
   if (Trim(ZipName()).empty()) return 0;
 
   FlagGuard busy(packing_, true);
@@ -408,10 +409,13 @@ void ArchiveWriter::Run::PackOne(SourceFile& source) {
       info->externalAttributes = *attributes;
   } else {
     const auto attributes = platform::GetFileAttributes(source.path);
-    if (!attributes) return;
-    file = std::make_unique<FileHandle>(::open(source.path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Not blocking: a named pipe among the files would otherwise wait for a writer for ever.
+    file = std::make_unique<FileHandle>(attributes ? ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1);
     struct stat st {};
-    if (file->get() < 0 || ::fstat(file->get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (file->get() < 0 || ::fstat(file->get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      w_.skipped_.push_back(source.path);
+      return;
+    }
     info->externalAttributes = *attributes;
     info->dosDateTime = DosDateTime::FileTime(file->get()).value_or(DosDateTime::Now());
     size = static_cast<std::uint64_t>(st.st_size);

@@ -87,6 +87,9 @@ class ArchiveWriter : public ArchiveReader {
   // EUserCanceled, the reader's errors for an existing file that is not a readable archive, and
   // EZipError when the finished archive cannot be put in place.
   int PackFiles();
+  // The files of the last PackFiles that were found but could not be opened and read (they
+  // vanished, or are not readable): they are not in the archive.
+  const std::vector<std::string>& SkippedFiles() const { return skipped_; }
 
  private:
   struct SourceFile;
@@ -101,6 +104,7 @@ class ArchiveWriter : public ArchiveReader {
   bool storeVolumes_ = false;
   std::uint32_t attributeMask_ = 0x39;
   bool packing_ = false;
+  std::vector<std::string> skipped_;
 };
 
 }  // namespace archive

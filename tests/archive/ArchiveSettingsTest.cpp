@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -113,6 +115,24 @@ TEST_F(CompressTest, WriterFailurePassesToTheCaller) {
   testsupport::TraceCapture trace;
   EXPECT_THROW(archive::compress(writer, tmp / "missing/dir/x.dmp", work), archive::EZipError);
   EXPECT_FALSE(trace.Contains("Leave compress"));
+}
+
+// A file of the WorkDirectory that cannot be read (here a named pipe, which would also block a
+// plain open) leaves the archive incomplete: the backup must hear of it.
+TEST_F(CompressTest, AFileThatCannotBeReadFailsTheBackup) {
+  fs::create_directories(folder);
+  ASSERT_EQ(::mkfifo((work + "/T_RPT_DURATION.xml").c_str(), 0600), 0);
+  testsupport::TraceCapture trace;
+  try {
+    archive::compress(writer, archivePath, work);
+    FAIL() << "no error";
+  } catch (const archive::EZipError& e) {
+    EXPECT_NE(std::string(e.what()).find("T_RPT_DURATION.xml"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(trace.Contains("Leave compress"));
+  ASSERT_EQ(writer.SkippedFiles().size(), 1u);
+  EXPECT_EQ(archive::UnCompress(reader, archivePath, folder), 0);
+  EXPECT_EQ(Restored("RPTREPORT.xml"), std::string(20000, 'r'));
 }
 
 TEST_F(CompressTest, UnCompressReportsMinus99WhenNotEveryFileCameOut) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -83,6 +85,14 @@ TEST_F(DmptoolTest, OtherPasswordsAndWrongOnes) {
   }
   EXPECT_NE(wrong.output.find("wrong password"), std::string::npos) << wrong.output;
   EXPECT_NE(wrong.output.find("0 of 3 files sound"), std::string::npos) << wrong.output;
+}
+
+TEST_F(DmptoolTest, PackSaysWhatItCouldNotRead) {
+  ASSERT_EQ(::mkfifo((work + "/pipe.xml").c_str(), 0600), 0);
+  const CommandResult pack = Dmptool("pack " + Quote(work) + " " + Quote(zip));
+  EXPECT_EQ(pack.exitCode, 3);
+  EXPECT_NE(pack.output.find("pipe.xml: cannot be read, not packed"), std::string::npos) << pack.output;
+  EXPECT_EQ(Dmptool("verify " + Quote(zip)).exitCode, 0);
 }
 
 TEST_F(DmptoolTest, VerifyFindsDamagedData) {

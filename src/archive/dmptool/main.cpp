@@ -151,7 +151,9 @@ int Pack(const std::string& dir, const std::string& path, const std::string& pas
   writer.Password = password;
   const int count = writer.PackFiles();
   std::printf("%d entries packed into %s\n", count, path.c_str());
-  return kExitOk;
+  for (const std::string& skipped : writer.SkippedFiles())
+    std::cerr << "dmptool: " << skipped << ": cannot be read, not packed\n";
+  return writer.SkippedFiles().empty() ? kExitOk : kExitFailure;
 }
 
 }  // namespace
