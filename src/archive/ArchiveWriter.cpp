@@ -167,6 +167,7 @@ class ArchiveWriter::Run {
   EncryptionHeaderRandom random_;
   bool encrypting_ = false;
   std::chrono::steady_clock::time_point lastEvents_;
+  std::string heldComment_;  // the archive comment of an end record read before this run
 
   struct NewEntry {
     std::unique_ptr<TZipHeaderInfo> info;
@@ -663,6 +664,7 @@ void ArchiveWriter::Run::WriteCentralDirectory() {
   end.SetTotalEntries64(entries_.size());
   end.SetCentralOffset64(offset);
   end.SetCentralSize64(out_.Position() - offset);
+  if (!heldComment_.empty()) end.SetComment(heldComment_);
   const std::vector<std::uint8_t> bytes = end.Bytes(out_.Position());
   Write(bytes.data(), bytes.size());
 }
@@ -727,6 +729,13 @@ int ArchiveWriter::Run::Execute() {
 
   try {
     if (update) {
+      // The updated archive keeps its comment when this component had read its end record
+      // before; a directory first read now brings none.
+      try {
+        heldComment_ = w_.ArchiveComment();
+      } catch (const std::exception&) {
+        heldComment_.clear();
+      }
       // An existing file that is not an archive ends the run here, before anything is written.
       // The file is opened afresh: the one held open may be an archive this run's
       // predecessor has since replaced.

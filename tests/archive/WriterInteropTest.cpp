@@ -327,6 +327,32 @@ TEST_F(WriterUpdateInteropTest, EntriesRebuiltFromLocalHeadersAreKept) {
   EXPECT_EQ(py.output, "d/first.txt=first/ d/second.txt=second/ d/third.txt=third/ d/new.xml=new file/\n");
 }
 
+// An update keeps the archive comment when the writer had read the archive before (as after a
+// listing); a writer that meets the archive for the first time starts a new end record.
+TEST_F(WriterUpdateInteropTest, CommentIsKeptWhenTheArchiveWasReadBefore) {
+  WriteFile(tmp / "a.txt", "a");
+  Zip("s.zip a.txt");
+  ASSERT_EQ(RunCommand("cd " + Quote(tmp.path()) + " && echo 'kept comment' | zip -q -z s.zip").exitCode, 0);
+  WriteFile(work + "/b.xml", "b");
+  {
+    archive::ArchiveWriter writer;
+    writer.FilesList = {work + "/*.*"};
+    writer.SetRelativePaths(true);
+    writer.RelativePathList = {tmp.path() + "/"};
+    writer.SetZipName(zip);
+    writer.ReadDirectory();
+    ASSERT_EQ(writer.PackFiles(), 2);
+  }
+  CommandResult listing = RunCommand("unzip -z " + Quote(zip));
+  EXPECT_NE(listing.output.find("kept comment"), std::string::npos) << listing.output;
+  EXPECT_EQ(RunCommand("unzip -tq " + Quote(zip)).exitCode, 0);
+
+  WriteFile(work + "/c.xml", "c");
+  EXPECT_EQ(Update(""), 3);
+  listing = RunCommand("unzip -z " + Quote(zip));
+  EXPECT_EQ(listing.output.find("kept comment"), std::string::npos) << listing.output;
+}
+
 // Names of kept entries are copied byte for byte: Info-ZIP's raw UTF-8 (Unix host, no flag),
 // Python's flagged UTF-8 and our own GBK all come out as they went in.
 TEST_F(WriterUpdateInteropTest, KeptEntriesKeepTheirStoredNames) {
