@@ -5,18 +5,20 @@
 #include <system_error>
 
 #include "archive/ArchiveSettings.h"
-#include "diag/SysLog.h"
 #include "diag/Trace.h"
 #include "migration/DbConnection.h"
 #include "migration/DbQuery.h"
 #include "migration/MigrationHost.h"
 #include "migration/MigrationText.h"
+#include "migration/ProcedureFailure.h"
 #include "migration/ProgressView.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
 
 namespace migration {
 namespace {
+
+constexpr const char* kBackupFailedText = "数据备份不成功，请确认数据库连接状态！";
 
 constexpr const char* kWorkFolderName = "qimzorstatistics";
 
@@ -31,16 +33,6 @@ class TraceScope {
  private:
   const char* name_;
 };
-
-// Runs inside the procedure's catch: whatever happens here, the clean-up after it still runs.
-void ReportBackupFailure(const std::string& message) noexcept {
-  try {
-    diag::WriteSysLog(1, message);
-    diag::TraceLine("Exception Message:" + message);
-    platform::Dialogs().MessageBox("数据备份不成功，请确认数据库连接状态！", "错误", platform::kMbIconError);
-  } catch (...) {
-  }
-}
 
 }  // namespace
 
@@ -141,9 +133,9 @@ void BackupData(IMigrationHost& host) {
     platform::PumpEvents();
     platform::Dialogs().MessageBox("数据备份完成！", "提示", platform::kMbIconInformation);
   } catch (const std::exception& e) {
-    ReportBackupFailure(e.what());
+    ReportProcedureFailure(e.what(), kBackupFailedText);
   } catch (...) {
-    ReportBackupFailure("unknown exception");
+    ReportProcedureFailure("unknown exception", kBackupFailedText);
   }
 
   diag::SHMyDelDirectory(host.WorkDirectory());

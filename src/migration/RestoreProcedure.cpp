@@ -5,12 +5,12 @@
 #include <system_error>
 
 #include "archive/ArchiveSettings.h"
-#include "diag/SysLog.h"
 #include "diag/Trace.h"
 #include "migration/DbConnection.h"
 #include "migration/DbQuery.h"
 #include "migration/MigrationHost.h"
 #include "migration/MigrationText.h"
+#include "migration/ProcedureFailure.h"
 #include "migration/ProgressView.h"
 #include "migration/RecordImport.h"
 #include "platform/Dialogs.h"
@@ -18,6 +18,8 @@
 
 namespace migration {
 namespace {
+
+constexpr const char* kRestoreFailedText = "数据还原失败！请确认数据库连接状态！";
 
 constexpr const char* kWorkFolderName = "qimzorstatistics";
 
@@ -63,16 +65,6 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::is_directory(path, ec);
-}
-
-// Runs inside the procedure's catch: whatever happens here, the clean-up after it still runs.
-void ReportRestoreFailure(const std::string& message) noexcept {
-  try {
-    diag::WriteSysLog(1, message);
-    diag::TraceLine("Exception Message:" + message);
-    platform::Dialogs().MessageBox("数据还原失败！请确认数据库连接状态！", "错误", platform::kMbIconError);
-  } catch (...) {
-  }
 }
 
 }  // namespace
@@ -206,9 +198,9 @@ void RestoreData(IMigrationHost& host) {
       platform::Dialogs().MessageBox("数据还原完成！", "提示", platform::kMbIconInformation);
     }
   } catch (const std::exception& e) {
-    ReportRestoreFailure(e.what());
+    ReportProcedureFailure(e.what(), kRestoreFailedText);
   } catch (...) {
-    ReportRestoreFailure("unknown exception");
+    ReportProcedureFailure("unknown exception", kRestoreFailedText);
   }
 
   if (DirectoryExists(workDirectory)) diag::SHMyDelDirectory(workDirectory);

@@ -1,0 +1,18 @@
+#include "migration/ProcedureFailure.h"
+
+#include "diag/SysLog.h"
+#include "diag/Trace.h"
+#include "platform/Dialogs.h"
+
+namespace migration {
+
+void ReportProcedureFailure(const std::string& message, const char* boxText) noexcept {
+  try {
+    diag::WriteSysLog(1, message);
+    diag::TraceLine("Exception Message:" + message);
+    platform::Dialogs().MessageBox(boxText, "错误", platform::kMbIconError);
+  } catch (...) {
+  }
+}
+
+}  // namespace migration
