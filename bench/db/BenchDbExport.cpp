@@ -23,13 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "migration/ConnectionProfile.h"
-#include "migration/DbConnection.h"
-#include "migration/DbQuery.h"
-#include "migration/OdbcText.h"
+#include "db/ConnectionProfile.h"
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
+#include "db/OdbcText.h"
 #include "platform/TraceSink.h"
 
-using namespace migration;
+using namespace db;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -114,7 +114,7 @@ long long BareLoop(const std::string& sql, bool batched) {
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
   SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-  std::u16string cs = Utf8ToUtf16(BuildConnectionString("bf"));
+  std::u16string cs = db::Utf8ToUtf16(db::BuildConnectionString("bf"));
   Check(SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(cs.data()), static_cast<SQLSMALLINT>(cs.size()),
                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
         SQL_HANDLE_DBC, dbc, "connect");
@@ -123,7 +123,7 @@ long long BareLoop(const std::string& sql, bool batched) {
     SQLSetConnectAttrW(dbc, 65541, reinterpret_cast<SQLPOINTER>(1000), SQL_IS_INTEGER);
   }
   SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
-  std::u16string q = Utf8ToUtf16(sql);
+  std::u16string q = db::Utf8ToUtf16(sql);
   Check(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(q.data()), static_cast<SQLINTEGER>(q.size())), SQL_HANDLE_STMT,
         stmt, "exec");
   SQLSMALLINT cols = 0;
@@ -151,16 +151,16 @@ long long BareLoop(const std::string& sql, bool batched) {
 }
 
 void Export(const std::string& sql, const std::string& file) {
-  TDbConnection connection;
-  if (!ConnectKingbase(connection, "bf")) throw std::runtime_error("cannot connect with profile bf");
-  TDbQuery q(&connection);
+  db::TDbConnection connection;
+  if (!db::ConnectKingbase(connection, "bf")) throw std::runtime_error("cannot connect with profile bf");
+  db::TDbQuery q(&connection);
   q.SQL().push_back(sql);
   q.Open();
   q.SaveToFile(file);
 }
 
 long long LoadAndWalk(const std::string& file) {
-  TDbQuery q;
+  db::TDbQuery q;
   q.LoadFromFile(file);
   const int count = q.RecordCount();
   long long rows = 0;
@@ -174,9 +174,9 @@ long long LoadAndWalk(const std::string& file) {
 }
 
 long long CountRows(const std::string& table) {
-  TDbConnection connection;
-  if (!ConnectKingbase(connection, "bf")) throw std::runtime_error("cannot connect with profile bf");
-  TDbQuery q(&connection);
+  db::TDbConnection connection;
+  if (!db::ConnectKingbase(connection, "bf")) throw std::runtime_error("cannot connect with profile bf");
+  db::TDbQuery q(&connection);
   q.SQL().push_back("select count(*) from " + table);
   q.Open();
   return std::stoll(q.AsString(0));

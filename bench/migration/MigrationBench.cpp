@@ -31,9 +31,9 @@
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveSettings.h"
 #include "migration/BackupProcedure.h"
-#include "migration/ConnectionProfile.h"
-#include "migration/DbConnection.h"
-#include "migration/DbQuery.h"
+#include "db/ConnectionProfile.h"
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
 #include "migration/FileList.h"
 #include "migration/MigrationText.h"
 #include "migration/RecordImport.h"
@@ -154,7 +154,7 @@ long long WriteStatements(const std::string& archivePath, const std::string& dir
   for (const std::string& name : migration::ListPlainFiles(work)) {
     if (migration::ExtensionOf(name) != ".xml") continue;
     const std::string table = migration::TableNameFromFile(name);
-    migration::TDbQuery file;
+    db::TDbQuery file;
     file.LoadFromFile(work + "/" + name);
     std::vector<std::string> columns;
     for (int i = 0; i < file.FieldCount(); ++i) columns.push_back(migration::TargetColumnName(table, file.FieldName(i)));
@@ -192,9 +192,9 @@ void TruncateTarget() {
 // The same statements, one ExecSQL (one round trip) each, in one transaction.
 double BareInsertLoop(const std::string& binPath) {
   TruncateTarget();
-  migration::TDbConnection connection;
-  if (!migration::ConnectKingbase(connection, "hy")) std::exit(1);
-  migration::TDbQuery query(&connection);
+  db::TDbConnection connection;
+  if (!db::ConnectKingbase(connection, "hy")) std::exit(1);
+  db::TDbQuery query(&connection);
   query.ParamCheck = false;
   std::ifstream in(binPath, std::ios::binary);
   const auto t0 = Clock::now();
@@ -209,8 +209,8 @@ double BareInsertLoop(const std::string& binPath) {
 
 // The 15 queries fetched through bare ODBC: every column of every row as text, nothing kept.
 double BareFetchLoop(long long& rows) {
-  migration::TDbConnection connection;
-  if (!migration::ConnectKingbase(connection, "bf")) std::exit(1);
+  db::TDbConnection connection;
+  if (!db::ConnectKingbase(connection, "bf")) std::exit(1);
   SQLHDBC dbc = static_cast<SQLHDBC>(connection.NativeHandle());
   std::vector<char> buffer(1 << 16);
   rows = 0;
@@ -294,7 +294,7 @@ int main(int argc, char** argv) {
   // --- backup ---
   window.rbBackup->setChecked(true);
   window.edtFile->setText(QString::fromStdString(archivePath));
-  if (!migration::ConnectKingbase(window.conADOConParty(), "bf")) return 1;
+  if (!db::ConnectKingbase(window.conADOConParty(), "bf")) return 1;
   ResetPeakMemory();
   auto t0 = Clock::now();
   marks.at.clear();
@@ -312,7 +312,7 @@ int main(int argc, char** argv) {
   // --- restore ---
   window.rbRestore->setChecked(true);
   window.edtFile->setText(QString::fromStdString(archivePath));
-  if (!migration::ConnectKingbase(window.conADOConParty(), "hy")) return 1;
+  if (!db::ConnectKingbase(window.conADOConParty(), "hy")) return 1;
   GapMeter gaps;
   ResetPeakMemory();
   marks.at.clear();

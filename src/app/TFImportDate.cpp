@@ -14,9 +14,9 @@
 #include "archive/ArchiveWriter.h"
 #include "diag/Trace.h"
 #include "migration/BackupProcedure.h"
-#include "migration/ConnectionProfile.h"
-#include "migration/DbConnection.h"
-#include "migration/DbQuery.h"
+#include "db/ConnectionProfile.h"
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
 #include "migration/FileList.h"
 #include "migration/RestoreProcedure.h"
 #include "platform/Dialogs.h"
@@ -131,11 +131,11 @@ class TFImportDate::BusyScope {
 
 TFImportDate::TFImportDate(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
-      conADOConParty_(std::make_unique<migration::TDbConnection>()),
-      qry1_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
-      qry2_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
-      qry3_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
-      qryExecute_(std::make_unique<migration::TDbQuery>(conADOConParty_.get())),
+      conADOConParty_(std::make_unique<db::TDbConnection>()),
+      qry1_(std::make_unique<db::TDbQuery>(conADOConParty_.get())),
+      qry2_(std::make_unique<db::TDbQuery>(conADOConParty_.get())),
+      qry3_(std::make_unique<db::TDbQuery>(conADOConParty_.get())),
+      qryExecute_(std::make_unique<db::TDbQuery>(conADOConParty_.get())),
       archiveWriter_(std::make_unique<archive::ArchiveWriter>()),
       archiveReader_(std::make_unique<archive::ArchiveReader>()) {
   InitAssets();
@@ -152,7 +152,7 @@ TFImportDate::TFImportDate(QWidget* parent)
   conADOConParty_->CommandTimeout = 1000;
   conADOConParty_->ConnectionTimeout = 5;
   ConnectDatabase = [this](const std::string& key) {
-    return migration::ConnectKingbase(*conADOConParty_, key);
+    return db::ConnectKingbase(*conADOConParty_, key);
   };
   BackupData = [this] { migration::BackupData(*this); };
   RestoreData = [this] { migration::RestoreData(*this); };

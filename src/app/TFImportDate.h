@@ -72,7 +72,7 @@ class TFImportDate : public QWidget, public migration::IMigrationHost {
   // connection and does nothing more.
   std::function<void()> BackupData;
   std::function<void()> RestoreData;
-  // How the connection test connects with a profile key; ConnectKingbase on conADOConParty
+  // How the connection test connects with a profile key; db::ConnectKingbase on conADOConParty
   // unless replaced.
   std::function<bool(const std::string& key)> ConnectDatabase;
 
@@ -81,11 +81,11 @@ class TFImportDate : public QWidget, public migration::IMigrationHost {
   bool Busy() const { return busyDepth_ > 0; }
 
   // Components without a window.
-  migration::TDbConnection& conADOConParty() override { return *conADOConParty_; }
-  migration::TDbQuery& qry1() override { return *qry1_; }
-  migration::TDbQuery& qry2() override { return *qry2_; }
-  migration::TDbQuery& qry3() override { return *qry3_; }
-  migration::TDbQuery& qryExecute() override { return *qryExecute_; }
+  db::TDbConnection& conADOConParty() override { return *conADOConParty_; }
+  db::TDbQuery& qry1() override { return *qry1_; }
+  db::TDbQuery& qry2() override { return *qry2_; }
+  db::TDbQuery& qry3() override { return *qry3_; }
+  db::TDbQuery& qryExecute() override { return *qryExecute_; }
   archive::ArchiveWriter& ArchiveWriter() override { return *archiveWriter_; }
   archive::ArchiveReader& ArchiveReader() override { return *archiveReader_; }
 
@@ -132,8 +132,8 @@ class TFImportDate : public QWidget, public migration::IMigrationHost {
   // message, the application title as caption and the error icon.
   void ShowUnhandled(const char* message);
 
-  std::unique_ptr<migration::TDbConnection> conADOConParty_;
-  std::unique_ptr<migration::TDbQuery> qry1_, qry2_, qry3_, qryExecute_;
+  std::unique_ptr<db::TDbConnection> conADOConParty_;
+  std::unique_ptr<db::TDbQuery> qry1_, qry2_, qry3_, qryExecute_;
   std::unique_ptr<archive::ArchiveWriter> archiveWriter_;
   std::unique_ptr<archive::ArchiveReader> archiveReader_;
   std::unique_ptr<TProgressView> progressWindow_;

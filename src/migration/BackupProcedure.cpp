@@ -6,8 +6,8 @@
 
 #include "archive/ArchiveSettings.h"
 #include "diag/Trace.h"
-#include "migration/DbConnection.h"
-#include "migration/DbQuery.h"
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
 #include "migration/MigrationHost.h"
 #include "migration/MigrationText.h"
 #include "migration/ProcedureFailure.h"
@@ -70,7 +70,7 @@ std::string TableNameFromQuery(std::string_view query) {
 
 void SaveSQL(IMigrationHost& host, const std::string& query, std::string tableName) {
   TraceScope scope("SaveSQL");
-  TDbQuery& qry1 = host.qry1();
+  db::TDbQuery& qry1 = host.qry1();
   qry1.SetConnection(&host.conADOConParty());
   qry1.Close();
   qry1.SQL().clear();

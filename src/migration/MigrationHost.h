@@ -14,11 +14,14 @@ class ArchiveReader;
 class ArchiveWriter;
 }  // namespace archive
 
+namespace db {
+class TDbConnection;
+class TDbQuery;
+}  // namespace db
+
 namespace migration {
 
 class IProgressView;
-class TDbConnection;
-class TDbQuery;
 
 class IMigrationHost {
  public:
@@ -44,11 +47,11 @@ class IMigrationHost {
   virtual void SetCurrentItem(const std::string& item) = 0;
 
   // conADOConParty and the query objects bound to it.
-  virtual TDbConnection& conADOConParty() = 0;
-  virtual TDbQuery& qry1() = 0;
-  virtual TDbQuery& qry2() = 0;
-  virtual TDbQuery& qry3() = 0;
-  virtual TDbQuery& qryExecute() = 0;
+  virtual db::TDbConnection& conADOConParty() = 0;
+  virtual db::TDbQuery& qry1() = 0;
+  virtual db::TDbQuery& qry2() = 0;
+  virtual db::TDbQuery& qry3() = 0;
+  virtual db::TDbQuery& qryExecute() = 0;
 
   // The main window's archive components.
   virtual archive::ArchiveWriter& ArchiveWriter() = 0;

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "diag/Trace.h"
-#include "migration/DbConnection.h"
-#include "migration/DbQuery.h"
-#include "migration/EventThrottle.h"
-#include "migration/FieldType.h"
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
+#include "platform/EventThrottle.h"
+#include "db/FieldType.h"
 #include "migration/MigrationHost.h"
 #include "migration/MigrationText.h"
 #include "migration/ProgressView.h"
@@ -17,14 +17,14 @@
 namespace migration {
 namespace {
 
-bool IsTextType(TFieldType type) {
+bool IsTextType(db::TFieldType type) {
   switch (type) {
-    case TFieldType::ftString:
-    case TFieldType::ftFixedChar:
-    case TFieldType::ftWideString:
-    case TFieldType::ftFixedWideChar:
-    case TFieldType::ftMemo:
-    case TFieldType::ftWideMemo:
+    case db::TFieldType::ftString:
+    case db::TFieldType::ftFixedChar:
+    case db::TFieldType::ftWideString:
+    case db::TFieldType::ftFixedWideChar:
+    case db::TFieldType::ftMemo:
+    case db::TFieldType::ftWideMemo:
       return true;
     default:
       return false;
@@ -53,8 +53,8 @@ class TInsertBatch {
   }
 
  private:
-  static TDbQuery& Prepare(IMigrationHost& host) {
-    TDbQuery& qryExecute = host.qryExecute();
+  static db::TDbQuery& Prepare(IMigrationHost& host) {
+    db::TDbQuery& qryExecute = host.qryExecute();
     qryExecute.SetConnection(&host.conADOConParty());
     qryExecute.ParamCheck = false;
     return qryExecute;
@@ -90,7 +90,7 @@ class TInsertBatch {
   std::int64_t inFlightFirst_ = 0;
 };
 
-void RollbackQuietly(TDbConnection& connection) {
+void RollbackQuietly(db::TDbConnection& connection) {
   // The exception that ended the import is the one that counts; a failing rollback (a lost
   // connection) must not replace it.
   try {
@@ -112,26 +112,26 @@ std::string TargetColumnName(std::string_view table, std::string_view column) {
   return std::string(column);
 }
 
-std::string ValueText(TDbQuery& query, int i, bool& included) {
-  const TFieldType type = query.DataType(i);
-  included = type != TFieldType::ftBlob;
+std::string ValueText(db::TDbQuery& query, int i, bool& included) {
+  const db::TFieldType type = query.DataType(i);
+  included = type != db::TFieldType::ftBlob;
   if (!included) return {};
   if (IsTextType(type)) return QuotedText(query.AsString(i));
   // Only the text columns carry a NULL over as the empty string, which the version 4.0 data
   // expects; an empty string cannot be stored in a number or a date.
   if (query.IsNull(i)) return "Null";
   std::string text = query.AsString(i);
-  if (type == TFieldType::ftInteger) {
+  if (type == db::TFieldType::ftInteger) {
     if (text.empty()) return "Null";
     // A value that is not a number is still sent as a literal, never as SQL.
     return IsIntegerLiteral(text) ? text : QuotedText(text);
   }
-  if (type == TFieldType::ftBytes) return "to_timestamp(" + QuotedText(text) + ")";
+  if (type == db::TFieldType::ftBytes) return "to_timestamp(" + QuotedText(text) + ")";
   return QuotedText(text);
 }
 
 void Restore(IMigrationHost& host, const std::string& fileName) {
-  TDbConnection& connection = host.conADOConParty();
+  db::TDbConnection& connection = host.conADOConParty();
   try {
     connection.BeginTrans();
     diag::TraceEnter("Restore");
@@ -141,7 +141,7 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
       throw EUnsafeName("The TableFile " + fileName + " names no plain table: \"" + table + "\"");
     }
 
-    TDbQuery& qry1 = host.qry1();
+    db::TDbQuery& qry1 = host.qry1();
     qry1.SetConnection(&connection);
     qry1.Close();
     const std::string filePath =
@@ -161,14 +161,14 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
       std::vector<std::string> columns(static_cast<size_t>(fieldCount));
       for (int i = 0; i < fieldCount; ++i) {
         columns[static_cast<size_t>(i)] = TargetColumnName(table, qry1.FieldName(i));
-        if (qry1.DataType(i) != TFieldType::ftBlob &&
+        if (qry1.DataType(i) != db::TFieldType::ftBlob &&
             !IsPlainIdentifier(columns[static_cast<size_t>(i)])) {
           throw EUnsafeName("The TableFile " + fileName + " names no plain column: \"" +
                             columns[static_cast<size_t>(i)] + "\"");
         }
       }
 
-      TEventThrottle events;
+      platform::TEventThrottle events;
       TInsertBatch batch(host);
       std::string columnList;
       std::string valueList;

@@ -6,10 +6,13 @@
 #include <string>
 #include <string_view>
 
+namespace db {
+class TDbQuery;
+}  // namespace db
+
 namespace migration {
 
 class IMigrationHost;
-class TDbQuery;
 
 // Raised for a table or column name that is not a plain identifier: such a name never reaches a
 // generated statement.
@@ -26,7 +29,7 @@ std::string TargetColumnName(std::string_view table, std::string_view column);
 
 // The value text of column `i` of the current row of `query`; `included` is set false for a
 // column that is left out of the statement (binary large objects).
-std::string ValueText(TDbQuery& query, int i, bool& included);
+std::string ValueText(db::TDbQuery& query, int i, bool& included);
 
 // Imports the TableFile `fileName` (a name without path) from the WorkDirectory beside the
 // archive in edtFile. Raises on any failure after rolling the file's transaction back.

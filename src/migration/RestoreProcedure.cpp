@@ -6,8 +6,8 @@
 
 #include "archive/ArchiveSettings.h"
 #include "diag/Trace.h"
-#include "migration/DbConnection.h"
-#include "migration/DbQuery.h"
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
 #include "migration/MigrationHost.h"
 #include "migration/MigrationText.h"
 #include "migration/ProcedureFailure.h"
@@ -24,7 +24,7 @@ constexpr const char* kRestoreFailedText = "数据还原失败！请确认数据
 constexpr const char* kWorkFolderName = "qimzorstatistics";
 
 // Binds the query to the connection, closes it and gives it `lines` as its SQL.
-void PrepareQuery(IMigrationHost& host, TDbQuery& query, const std::vector<std::string>& lines) {
+void PrepareQuery(IMigrationHost& host, db::TDbQuery& query, const std::vector<std::string>& lines) {
   query.SetConnection(&host.conADOConParty());
   query.Close();
   query.SQL().clear();
@@ -38,7 +38,7 @@ void TraceCommand(const std::vector<std::string>& lines) {
   diag::TraceLine(text);
 }
 
-void ExecTraced(IMigrationHost& host, TDbQuery& query, const std::vector<std::string>& lines) {
+void ExecTraced(IMigrationHost& host, db::TDbQuery& query, const std::vector<std::string>& lines) {
   PrepareQuery(host, query, lines);
   TraceCommand(lines);
   query.ExecSQL();
@@ -46,7 +46,7 @@ void ExecTraced(IMigrationHost& host, TDbQuery& query, const std::vector<std::st
 
 // Opens the look-up and returns the text of the first column of the first row; nullopt-like
 // `found` = false when it returns no row.
-std::string OpenTraced(IMigrationHost& host, TDbQuery& query, const std::string& sql,
+std::string OpenTraced(IMigrationHost& host, db::TDbQuery& query, const std::string& sql,
                        bool& found) {
   PrepareQuery(host, query, {sql});
   TraceCommand({sql});
@@ -98,7 +98,7 @@ const std::vector<std::string>& TruncateSQLLines() {
 
 void ExecTruncateSQLText(IMigrationHost& host) {
   diag::TraceEnter("ExecTruncateSQLText");
-  TDbQuery& qry1 = host.qry1();
+  db::TDbQuery& qry1 = host.qry1();
   PrepareQuery(host, qry1, TruncateSQLLines());
   qry1.ExecSQL();
   diag::TraceLeave("ExecTruncateSQLText");
@@ -205,7 +205,7 @@ void RestoreData(IMigrationHost& host) {
 
   if (DirectoryExists(workDirectory)) diag::SHMyDelDirectory(workDirectory);
   // No statement stays open into the next connection test, which closes the connection.
-  for (TDbQuery* query : {&host.qry1(), &host.qry2(), &host.qry3(), &host.qryExecute()}) query->Close();
+  for (db::TDbQuery* query : {&host.qry1(), &host.qry2(), &host.qry3(), &host.qryExecute()}) query->Close();
   progress.CloseWindow();
   host.DestroyProgressWindow();
   diag::TraceLeave("RestoreData");

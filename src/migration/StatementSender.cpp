@@ -2,11 +2,11 @@
 
 #include <utility>
 
-#include "migration/DbQuery.h"
+#include "db/DbQuery.h"
 
 namespace migration {
 
-TStatementSender::TStatementSender(TDbQuery& query) : query_(query), thread_([this] { Run(); }) {}
+TStatementSender::TStatementSender(db::TDbQuery& query) : query_(query), thread_([this] { Run(); }) {}
 
 TStatementSender::~TStatementSender() {
   {

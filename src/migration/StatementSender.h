@@ -9,15 +9,18 @@
 #include <string>
 #include <thread>
 
+namespace db {
+class TDbQuery;
+}  // namespace db
+
 namespace migration {
 
-class TDbQuery;
 
 class TStatementSender {
  public:
   // Commands go through `query` (its connection, its ExecSQL). While a command is in flight the
   // caller must leave the query and its connection alone; Wait returns them.
-  explicit TStatementSender(TDbQuery& query);
+  explicit TStatementSender(db::TDbQuery& query);
   // Waits for the command in flight; its error, if any, is dropped (the caller is unwinding).
   ~TStatementSender();
   TStatementSender(const TStatementSender&) = delete;
@@ -31,7 +34,7 @@ class TStatementSender {
  private:
   void Run();
 
-  TDbQuery& query_;
+  db::TDbQuery& query_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string command_;

@@ -198,7 +198,7 @@ TEST_F(SeededBackupTest, B01ReportHoldsFiveColumnsAndOnlyTheValidRows) {
 
   testsupport::TempDir unpacked;
   ASSERT_EQ(archive::UnCompress(host.ArchiveReader(), host.archivePath, unpacked.path() + "/"), 0);
-  TDbQuery file;
+  db::TDbQuery file;
   file.LoadFromFile(unpacked / "qimzorstatistics/B01REPORT.xml");
   ASSERT_EQ(file.FieldCount(), 5);
   const char* columns[] = {"b0191", "b0140", "b0141", "b0142", "b0101"};

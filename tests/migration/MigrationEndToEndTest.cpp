@@ -248,7 +248,7 @@ TEST_F(MigrationEndToEndTest, HostileColumnNameIsRefusedAfterTheTruncationOnly) 
   testsupport::TempDir tmp;
   fs::create_directories(tmp / "qimzorstatistics");
   {
-    TDbQuery query(&host.conADOConParty());
+    db::TDbQuery query(&host.conADOConParty());
     query.SQL().push_back(
         "select 1 as id, 'x' as \"reportname) values (1,'y'); create table pwned(x int); --\"");
     query.Open();

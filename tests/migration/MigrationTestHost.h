@@ -17,9 +17,9 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveWriter.h"
-#include "migration/ConnectionProfile.h"
-#include "migration/DbConnection.h"
-#include "migration/DbQuery.h"
+#include "db/ConnectionProfile.h"
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
 #include "migration/FileList.h"
 #include "migration/MigrationHost.h"
 #include "migration/ProgressView.h"
@@ -82,7 +82,7 @@ class MigrationTestHost : public migration::IMigrationHost {
   }
 
   // Opens conADOConParty with profile "bf" or "hy"; false when it cannot.
-  bool Connect(const std::string& key) { return migration::ConnectKingbase(connection_, key); }
+  bool Connect(const std::string& key) { return db::ConnectKingbase(connection_, key); }
 
   std::string ArchivePathText() override { return archivePath; }
   void FocusArchivePath() override { ++focusCount; }
@@ -109,11 +109,11 @@ class MigrationTestHost : public migration::IMigrationHost {
   }
   void SetCurrentItem(const std::string& item) override { currentItems.push_back(item); }
 
-  migration::TDbConnection& conADOConParty() override { return connection_; }
-  migration::TDbQuery& qry1() override { return qry1_; }
-  migration::TDbQuery& qry2() override { return qry2_; }
-  migration::TDbQuery& qry3() override { return qry3_; }
-  migration::TDbQuery& qryExecute() override { return qryExecute_; }
+  db::TDbConnection& conADOConParty() override { return connection_; }
+  db::TDbQuery& qry1() override { return qry1_; }
+  db::TDbQuery& qry2() override { return qry2_; }
+  db::TDbQuery& qry3() override { return qry3_; }
+  db::TDbQuery& qryExecute() override { return qryExecute_; }
 
   archive::ArchiveWriter& ArchiveWriter() override { return writer_; }
   archive::ArchiveReader& ArchiveReader() override { return reader_; }
@@ -134,8 +134,8 @@ class MigrationTestHost : public migration::IMigrationHost {
   std::unique_ptr<RecordingProgressView> lastWindow;
 
  private:
-  migration::TDbConnection connection_;
-  migration::TDbQuery qry1_, qry2_, qry3_, qryExecute_;
+  db::TDbConnection connection_;
+  db::TDbQuery qry1_, qry2_, qry3_, qryExecute_;
   archive::ArchiveWriter writer_;
   archive::ArchiveReader reader_;
   std::unique_ptr<RecordingProgressView> progress_;

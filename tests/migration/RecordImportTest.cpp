@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "MigrationTestHost.h"
-#include "migration/DbError.h"
+#include "db/DbError.h"
 
 namespace migration {
 namespace {
@@ -42,7 +42,7 @@ class RecordImportTest : public ::testing::Test {
 
   // Saves the result of `sql` on the target as a TableFile in the WorkDirectory.
   void SaveTableFile(const std::string& sql, const std::string& fileName) {
-    TDbQuery query(&host.conADOConParty());
+    db::TDbQuery query(&host.conADOConParty());
     query.SQL().push_back(sql);
     query.Open();
     query.SaveToFile(dir / ("qimzorstatistics/" + fileName));
@@ -61,7 +61,7 @@ TEST_F(RecordImportTest, ValueTextByFieldTypeAfterATableFile) {
       "null::bytea as nblob, 5::smallint as sm, null::smallint as nsm, 1.5::float8 as f, "
       "null::float8 as nf, date '2013-06-15' as d, null::date as nd",
       "values.xml");
-  TDbQuery file;
+  db::TDbQuery file;
   file.LoadFromFile(dir / "qimzorstatistics/values.xml");
   ASSERT_FALSE(file.IsEmpty());
   const struct {
@@ -83,9 +83,9 @@ TEST_F(RecordImportTest, ValueTextByFieldTypeAfterATableFile) {
     ASSERT_EQ(file.FieldName(i), e.column);
     bool included = true;
     const std::string text = ValueText(file, i, included);
-    EXPECT_EQ(included, e.included) << e.column << " " << FieldTypeName(file.DataType(i));
+    EXPECT_EQ(included, e.included) << e.column << " " << db::FieldTypeName(file.DataType(i));
     if (e.included) {
-      EXPECT_EQ(text, e.text) << e.column << " " << FieldTypeName(file.DataType(i));
+      EXPECT_EQ(text, e.text) << e.column << " " << db::FieldTypeName(file.DataType(i));
     }
   }
 }

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "migration/DbConnection.h"
-#include "migration/DbError.h"
-#include "migration/DbQuery.h"
+#include "db/DbConnection.h"
+#include "db/DbError.h"
+#include "db/DbQuery.h"
 #include "migration/StatementSender.h"
-#include "StandIn.h"
+#include "support/StandIn.h"
 
 using namespace migration;
 
@@ -17,7 +17,7 @@ namespace {
 TEST(StatementSender, CommandsRunInOrderInsideTheTransaction) {
   standin::ScratchTable t("hy", "sender", "n integer primary key, prev integer");
   auto con = standin::Connect("hy");
-  TDbQuery execute(con.get());
+  db::TDbQuery execute(con.get());
   con->BeginTrans();
   {
     TStatementSender sender(execute);
@@ -36,15 +36,15 @@ TEST(StatementSender, CommandsRunInOrderInsideTheTransaction) {
 TEST(StatementSender, AFailureSurfacesAtTheNextCallAndNotTwice) {
   standin::ScratchTable t("hy", "sender", "n integer primary key");
   auto con = standin::Connect("hy");
-  TDbQuery execute(con.get());
+  db::TDbQuery execute(con.get());
   con->BeginTrans();
   TStatementSender sender(execute);
   sender.Send("insert into " + t.name() + " values (1)");
   sender.Send("insert into " + t.name() + " values (1)");  // duplicate key
-  EXPECT_THROW(sender.Send("insert into " + t.name() + " values (2)"), EDatabaseError);
+  EXPECT_THROW(sender.Send("insert into " + t.name() + " values (2)"), db::EDatabaseError);
   EXPECT_NO_THROW(sender.Wait());
   sender.Send("insert into " + t.name() + " values (1)");
-  EXPECT_THROW(sender.Wait(), EDatabaseError);
+  EXPECT_THROW(sender.Wait(), db::EDatabaseError);
   EXPECT_NO_THROW(sender.Wait());
   con->RollbackTrans();
   EXPECT_EQ(standin::Scalar(*con, "select count(*) from " + t.name()), "0");
@@ -52,7 +52,7 @@ TEST(StatementSender, AFailureSurfacesAtTheNextCallAndNotTwice) {
 
 TEST(StatementSender, DestroyingItWaitsForTheCommandInFlight) {
   auto con = standin::Connect("hy");
-  TDbQuery execute(con.get());
+  db::TDbQuery execute(con.get());
   {
     TStatementSender sender(execute);
     sender.Send("select pg_sleep(0.3)");

@@ -1,0 +1,153 @@
+#include "db/DbConnection.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cctype>
+#include <string>
+
+#include "db/DbError.h"
+#include "db/OdbcHandle.h"
+#include "db/OdbcText.h"
+
+namespace db {
+
+struct TDbConnection::Impl {
+  std::string connectionString;
+  OdbcHandle env;
+  OdbcHandle dbc;
+  bool connected = false;
+  bool inTransaction = false;
+  std::shared_ptr<const void> session;
+
+  void SetAutoCommit(bool on) {
+    OdbcCheck(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                                 SQL_IS_UINTEGER),
+              OdbcHandle::kDbc, dbc.get(), "SQLSetConnectAttr(SQL_ATTR_AUTOCOMMIT)");
+  }
+
+  void EndTransaction(SQLSMALLINT completion) {
+    if (!connected) throw EDatabaseError("Connection is closed: no transaction to end");
+    if (!inTransaction) throw EDatabaseError("No transaction is active");
+    // The transaction counts as ended whatever the outcome, and autocommit is switched back on so
+    // that a failed commit does not leave later statements inside a dead transaction.
+    inTransaction = false;
+    SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc.get(), completion);
+    try {
+      OdbcCheck(rc, OdbcHandle::kDbc, dbc.get(), completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)");
+    } catch (...) {
+      try { SetAutoCommit(true); } catch (...) {}
+      throw;
+    }
+    SetAutoCommit(true);
+  }
+
+  void Close() noexcept {
+    // Statement holders learn first that their handles are gone: the disconnect frees them.
+    session.reset();
+    if (dbc) {
+      if (connected) {
+        if (inTransaction) SQLEndTran(SQL_HANDLE_DBC, dbc.get(), SQL_ROLLBACK);
+        SQLDisconnect(dbc.get());
+      }
+      dbc.reset();
+    }
+    connected = false;
+    inTransaction = false;
+  }
+};
+
+namespace {
+
+// psqlODBC (which plays the KingbaseES drivers in tests and demos) reads a whole result into
+// memory before the first row is handed over, unless it is told to fetch through a server-side
+// cursor in batches. Its connection attributes for that are driver-specific numbers, so they are
+// set only when the driver is psqlODBC itself; other drivers keep their own behaviour.
+constexpr SQLINTEGER kPsqlOdbcUseDeclareFetch = 65539;
+constexpr SQLINTEGER kPsqlOdbcFetch = 65541;
+constexpr SQLULEN kRowsPerBatch = 1000;
+
+void ReadRowsInBatches(SQLHDBC dbc) {
+  SQLWCHAR name[64] = {};
+  SQLSMALLINT length = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, SQL_DRIVER_NAME, name, sizeof name, &length))) return;
+  std::string driver;
+  for (const SQLWCHAR* p = name; *p && p < name + 63; ++p) driver.push_back(static_cast<char>(*p < 128 ? std::tolower(*p) : '?'));
+  if (driver.rfind("psqlodbc", 0) != 0) return;
+  SQLSetConnectAttrW(dbc, kPsqlOdbcUseDeclareFetch, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), SQL_IS_INTEGER);
+  SQLSetConnectAttrW(dbc, kPsqlOdbcFetch, reinterpret_cast<SQLPOINTER>(kRowsPerBatch), SQL_IS_INTEGER);
+}
+
+}  // namespace
+
+TDbConnection::TDbConnection() : impl_(std::make_unique<Impl>()) {}
+
+TDbConnection::~TDbConnection() { impl_->Close(); }
+
+void TDbConnection::SetConnectionString(const std::string& utf8) { impl_->connectionString = utf8; }
+
+const std::string& TDbConnection::ConnectionString() const { return impl_->connectionString; }
+
+bool TDbConnection::Connected() const { return impl_->connected; }
+
+void TDbConnection::SetConnected(bool connected) {
+  Impl& d = *impl_;
+  if (!connected) {
+    d.Close();
+    return;
+  }
+  if (d.connected) return;
+
+  if (!d.env) {
+    OdbcHandle env(OdbcHandle::kEnv, nullptr);
+    OdbcCheck(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+              OdbcHandle::kEnv, env.get(), "SQLSetEnvAttr(SQL_ATTR_ODBC_VERSION)");
+    d.env = std::move(env);
+  }
+  OdbcHandle dbc(OdbcHandle::kDbc, d.env.get());
+  OdbcCheck(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                               reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(ConnectionTimeout > 0 ? ConnectionTimeout : 0)),
+                               SQL_IS_UINTEGER),
+            OdbcHandle::kDbc, dbc.get(), "SQLSetConnectAttr(SQL_ATTR_LOGIN_TIMEOUT)");
+
+  std::u16string wide;
+  try {
+    wide = Utf8ToUtf16(d.connectionString);
+  } catch (const std::exception&) {
+    throw EDatabaseError("The connection string is not valid UTF-8 text");
+  }
+  SQLSMALLINT outLength = 0;
+  SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS,
+                                   nullptr, 0, &outLength,
+                                   SQL_DRIVER_NOPROMPT);
+  OdbcCheck(rc, OdbcHandle::kDbc, dbc.get(), "SQLDriverConnect");
+  ReadRowsInBatches(dbc.get());
+  d.dbc = std::move(dbc);
+  d.session = std::make_shared<int>(0);
+  d.connected = true;
+  d.inTransaction = false;
+}
+
+void TDbConnection::BeginTrans() {
+  Impl& d = *impl_;
+  if (!d.connected) throw EDatabaseError("Connection is closed: cannot begin a transaction");
+  if (d.inTransaction) throw EDatabaseError("A transaction is already active");
+  d.SetAutoCommit(false);
+  d.inTransaction = true;
+}
+
+void TDbConnection::CommitTrans() { impl_->EndTransaction(SQL_COMMIT); }
+
+void TDbConnection::RollbackTrans() { impl_->EndTransaction(SQL_ROLLBACK); }
+
+bool TDbConnection::InTransaction() const { return impl_->inTransaction; }
+
+void* TDbConnection::NativeHandle() const {
+  if (!impl_->connected) throw EDatabaseError("Operation is not allowed when the connection is closed");
+  return impl_->dbc.get();
+}
+
+std::weak_ptr<const void> TDbConnection::Session() const { return impl_->session; }
+
+}  // namespace db

@@ -1,0 +1,180 @@
+#include "db/DbQuery.h"
+
+#include <cstdint>
+#include <filesystem>
+
+#include "db/DbConnection.h"
+#include "db/DbError.h"
+#include "db/DbRowSource.h"
+#include "db/OdbcResultSet.h"
+#include "db/TableFileError.h"
+#include "db/TableFileReader.h"
+#include "db/TableFileWriter.h"
+
+namespace db {
+
+namespace {
+
+bool EndsWithXml(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string ext = path.substr(path.size() - 4);
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return ext == ".xml";
+}
+
+}  // namespace
+
+TDbQuery::TDbQuery(TDbConnection* connection) : connection_(connection), row_(std::make_unique<DbRow>()) {}
+
+TDbQuery::~TDbQuery() = default;
+
+void TDbQuery::SetConnection(TDbConnection* connection) {
+  if (connection != connection_) Close();
+  connection_ = connection;
+}
+
+std::string TDbQuery::CommandText() const {
+  std::string text;
+  for (std::size_t i = 0; i < sql_.size(); ++i) {
+    if (i) text += "\r\n";
+    text += sql_[i];
+  }
+  return text;
+}
+
+void TDbQuery::Open() {
+  if (source_) return;
+  if (!connection_) throw EDatabaseError("The query has no connection");
+  const std::string text = CommandText();
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) throw EDatabaseError("The query has no command text");
+  source_ = std::make_unique<OdbcResultSet>(*connection_, text);
+  row_->Reset(source_->Columns().size());
+  recNo_ = 0;
+  eof_ = false;
+  FetchNext();
+}
+
+void TDbQuery::Close() {
+  source_.reset();
+  row_->Reset(0);
+  recNo_ = 0;
+  eof_ = true;
+}
+
+bool TDbQuery::Active() const { return source_ != nullptr; }
+
+void TDbQuery::ExecSQL() {
+  if (!connection_) throw EDatabaseError("The query has no connection");
+  OdbcResultSet::Execute(*connection_, CommandText());
+}
+
+void TDbQuery::SaveToFile(const std::string& path, int /*format*/) {
+  if (!EndsWithXml(path)) {
+    throw ETableFileError("Cannot save \"" + path + "\": format not supported (only the XML format, for names ending in .xml)");
+  }
+  DbRowSource& source = Source();
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  if (ec) throw ETableFileError("Cannot delete the existing file \"" + path + "\": " + ec.message());
+  First();
+  TableFileWriter writer(path, source.Columns());
+  while (!eof_) {
+    writer.WriteRow(*row_);
+    FetchNext();
+  }
+  writer.Finish();
+}
+
+void TDbQuery::LoadFromFile(const std::string& path) {
+  Close();
+  source_ = std::make_unique<TableFileReader>(path);
+  row_->Reset(source_->Columns().size());
+  recNo_ = 0;
+  eof_ = false;
+  FetchNext();
+}
+
+DbRowSource& TDbQuery::Source() {
+  if (!source_) throw EDatabaseError("Operation is not allowed when the query is closed");
+  return *source_;
+}
+
+void TDbQuery::FetchNext() {
+  if (eof_) return;
+  if (source_->Fetch(*row_)) {
+    ++recNo_;
+  } else {
+    eof_ = true;
+    row_->Reset(source_->Columns().size());
+  }
+}
+
+bool TDbQuery::IsEmpty() {
+  if (!source_) return true;
+  return recNo_ == 0 && eof_;
+}
+
+int TDbQuery::RecordCount() {
+  const std::int64_t count = Source().RowCount();
+  return count > INT32_MAX ? INT32_MAX : static_cast<int>(count);
+}
+
+int TDbQuery::RecNo() {
+  Source();
+  return eof_ ? 0 : static_cast<int>(recNo_);
+}
+
+void TDbQuery::First() {
+  DbRowSource& source = Source();
+  if (recNo_ == 1 && !eof_) return;
+  source.Restart();
+  row_->Reset(source.Columns().size());
+  recNo_ = 0;
+  eof_ = false;
+  FetchNext();
+}
+
+void TDbQuery::Next() {
+  Source();
+  FetchNext();
+}
+
+bool TDbQuery::Eof() {
+  if (!source_) return true;
+  return eof_;
+}
+
+int TDbQuery::FieldCount() { return source_ ? static_cast<int>(source_->Columns().size()) : 0; }
+
+void TDbQuery::CheckField(int i) {
+  if (i < 0 || i >= FieldCount()) {
+    throw EDatabaseError("Field index " + std::to_string(i) + " out of range (" + std::to_string(FieldCount()) + " fields)");
+  }
+}
+
+const DbColumn& TDbQuery::Column(int i) {
+  CheckField(i);
+  return source_->Columns()[static_cast<std::size_t>(i)];
+}
+
+std::string TDbQuery::FieldName(int i) { return Column(i).name; }
+
+TFieldType TDbQuery::DataType(int i) { return Column(i).type; }
+
+const std::string& TDbQuery::Value(int i) {
+  CheckField(i);
+  if (eof_) throw EDatabaseError("Either BOF or EOF is True, or the current record has been deleted");
+  return row_->values[static_cast<std::size_t>(i)];
+}
+
+std::string TDbQuery::AsString(int i) {
+  const std::string& v = Value(i);
+  return row_->nulls[static_cast<std::size_t>(i)] ? std::string() : v;
+}
+
+bool TDbQuery::IsNull(int i) {
+  Value(i);
+  return row_->nulls[static_cast<std::size_t>(i)] != 0;
+}
+
+}  // namespace db

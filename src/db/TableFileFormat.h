@@ -1,0 +1,48 @@
+#pragma once
+// The vocabulary of the TableFile (ADO's XML persistence format): namespaces, the dt:type and
+// rs:dbtype a field type is written with and read back from, and the value forms.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "db/DbColumn.h"
+
+namespace db::tablefile {
+
+inline constexpr char kNsSchema[] = "uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882";
+inline constexpr char kNsDataType[] = "uuid:C2F41010-65B3-11d1-A29F-00AA00C14882";
+inline constexpr char kNsRowset[] = "urn:schemas-microsoft-com:rowset";
+inline constexpr char kNsRow[] = "#RowsetSchema";
+
+// How one column is described in the s:datatype element.
+struct XmlType {
+  const char* dtType = "string";
+  const char* dbType = nullptr;   // rs:dbtype, when ADO writes one
+  std::int64_t maxLength = 0;     // dt:maxLength (0: not written)
+  int precision = 0;              // rs:precision (0: not written)
+  int scale = -1;                 // rs:scale (-1: not written)
+  bool fixedLength = false;       // rs:fixedlength
+  bool isLong = false;            // rs:long
+};
+
+XmlType XmlTypeFor(const DbColumn& column);
+
+// The field type a column was saved as, from its description in the file. Raises
+// ETableFileError for a dt:type this format does not have.
+TFieldType FieldTypeFromXml(std::string_view dtType, std::string_view dbType, bool fixedLength, bool isLong,
+                            bool autoIncrement);
+
+// A column name that can stand as an XML attribute name as it is (no prefix, no colon).
+bool IsPlainXmlName(std::string_view name);
+
+// The AsString text of a value -> its text in the file (dates with 'T', binary as hex, ...).
+// Raises ETableFileError for text that XML 1.0 cannot hold (control characters other than tab,
+// line feed and carriage return, U+FFFE, U+FFFF), naming the column.
+void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out);
+
+// The text of a value in the file -> its AsString text. Raises ETableFileError for values that do
+// not fit the column's type (bad hex, for example).
+void FromXmlValue(const DbColumn& column, std::string_view xml, std::string& out);
+
+}  // namespace db::tablefile

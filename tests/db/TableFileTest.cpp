@@ -1,0 +1,374 @@
+// The TableFile on its own: what ADO writes loads with the right field types and values, what we
+// write reads back unchanged, and broken files are refused with a clear error.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "db/DbQuery.h"
+#include "db/DbRowSource.h"
+#include "db/TableFileError.h"
+#include "db/TableFileWriter.h"
+#include "support/TempDir.h"
+
+using namespace db;
+using testsupport::TempDir;
+
+namespace {
+
+std::string FixturePath(const std::string& name) {
+  const char* src = std::getenv("DM_SOURCE_DIR");
+  return std::string(src && *src ? src : DM_TEST_SOURCE_DIR) + "/tests/data/tablefiles/" + name;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+DbColumn Col(std::string name, TFieldType type, std::int64_t size = 0, int precision = 0, int scale = 0) {
+  DbColumn c;
+  c.name = std::move(name);
+  c.type = type;
+  c.size = size;
+  c.precision = precision;
+  c.scale = scale;
+  return c;
+}
+
+using Cell = std::optional<std::string>;
+
+void WriteTable(const std::string& path, const std::vector<DbColumn>& columns, const std::vector<std::vector<Cell>>& rows) {
+  TableFileWriter writer(path, columns);
+  DbRow row;
+  for (const auto& cells : rows) {
+    row.Reset(columns.size());
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      if (cells[i]) {
+        row.values[i] = *cells[i];
+        row.nulls[i] = 0;
+      }
+    }
+    writer.WriteRow(row);
+  }
+  writer.Finish();
+}
+
+std::vector<std::vector<Cell>> ReadRows(TDbQuery& q) {
+  std::vector<std::vector<Cell>> rows;
+  for (q.First(); !q.Eof(); q.Next()) {
+    std::vector<Cell> cells;
+    for (int i = 0; i < q.FieldCount(); ++i) cells.push_back(q.IsNull(i) ? Cell() : Cell(q.AsString(i)));
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+}  // namespace
+
+TEST(TableFileAdo, DocumentedExampleLoadsWithNullsAndRowCount) {
+  TDbQuery q;
+  q.LoadFromFile(FixturePath("ado_shippers.xml"));
+  ASSERT_TRUE(q.Active());
+  EXPECT_EQ(q.RecordCount(), 3);
+  EXPECT_EQ(q.RecNo(), 1);
+  ASSERT_EQ(q.FieldCount(), 3);
+  EXPECT_EQ(q.FieldName(0), "ShipperID");
+  EXPECT_EQ(q.DataType(0), TFieldType::ftInteger);
+  EXPECT_EQ(q.DataType(1), TFieldType::ftWideString);
+  auto rows = ReadRows(q);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][2], Cell("(503) 555-9831"));
+  EXPECT_EQ(rows[2][1], Cell("Federal Shipping"));
+  EXPECT_EQ(rows[2][2], Cell());
+}
+
+TEST(TableFileAdo, EveryDataTypeMapsToItsFieldType) {
+  TDbQuery q;
+  q.LoadFromFile(FixturePath("ado_types.xml"));
+  const std::vector<std::pair<std::string, TFieldType>> expected = {
+      {"Order ID", TFieldType::ftAutoInc}, {"small", TFieldType::ftSmallint}, {"big", TFieldType::ftLargeint},
+      {"tiny", TFieldType::ftWord}, {"amount", TFieldType::ftBCD}, {"price", TFieldType::ftCurrency},
+      {"ratio", TFieldType::ftFloat}, {"r", TFieldType::ftSingle}, {"flag", TFieldType::ftBoolean},
+      {"name", TFieldType::ftString}, {"code", TFieldType::ftFixedChar}, {"wname", TFieldType::ftWideString},
+      {"wcode", TFieldType::ftWideString}, {"memo", TFieldType::ftMemo}, {"wmemo", TFieldType::ftWideMemo},
+      {"stamp", TFieldType::ftDateTime}, {"day", TFieldType::ftDate}, {"clock", TFieldType::ftTime},
+      {"raw", TFieldType::ftBytes}, {"vraw", TFieldType::ftVarBytes}, {"blob", TFieldType::ftBlob},
+      {"guid", TFieldType::ftGuid}, {"备注 (说明)", TFieldType::ftWideString}};
+  ASSERT_EQ(q.FieldCount(), static_cast<int>(expected.size()));
+  for (int i = 0; i < q.FieldCount(); ++i) {
+    EXPECT_EQ(q.FieldName(i), expected[i].first) << i;
+    EXPECT_STREQ(FieldTypeName(q.DataType(i)), FieldTypeName(expected[i].second)) << expected[i].first;
+  }
+}
+
+TEST(TableFileAdo, ValuesComeBackInTheirAsStringForm) {
+  TDbQuery q;
+  q.LoadFromFile(FixturePath("ado_types.xml"));
+  ASSERT_EQ(q.RecordCount(), 2);
+  const std::vector<std::pair<int, std::string>> expected = {
+      {0, "1"}, {1, "-32768"}, {2, "9223372036854775807"}, {4, "-12345.67"}, {5, "922337203685477.5807"},
+      {6, "0.1"}, {8, "True"}, {9, "O'Brien & <Sons>"}, {10, "ABC   "}, {11, "单元格 \"一\""},
+      {13, "line1\r\nline2"}, {14, "😀 tab\tend"}, {15, "2013-06-15 08:30:00.123"}, {16, "2013-06-15"},
+      {17, "23:59:59"}, {18, std::string("\x00\xff\x10\xab", 4)}, {19, "\xde\xad\xbe\xef"}, {20, ""},
+      {21, "{8AC68D3D-8A09-4403-8860-D0E494BBE894}"}, {22, "说明: a:b"}};
+  for (const auto& [i, value] : expected) EXPECT_EQ(q.AsString(i), value) << q.FieldName(i);
+  q.Next();
+  EXPECT_EQ(q.RecNo(), 2);
+  EXPECT_EQ(q.AsString(8), "False");
+  EXPECT_TRUE(q.IsNull(1));
+  EXPECT_EQ(q.AsString(1), "");
+  q.Next();
+  EXPECT_TRUE(q.Eof());
+}
+
+TEST(TableFileRoundTrip, NamesTypesValuesAndNullsSurvive) {
+  TempDir dir;
+  const std::vector<DbColumn> columns = {
+      Col("id", TFieldType::ftInteger), Col("small", TFieldType::ftSmallint), Col("big", TFieldType::ftLargeint),
+      Col("amount", TFieldType::ftBCD, 18, 18, 2), Col("ratio", TFieldType::ftFloat), Col("r", TFieldType::ftSingle),
+      Col("ok", TFieldType::ftBoolean), Col("name", TFieldType::ftString, 50), Col("code", TFieldType::ftFixedChar, 6),
+      Col("wname", TFieldType::ftWideString, 500), Col("wcode", TFieldType::ftWideString, 1),
+      Col("memo", TFieldType::ftMemo), Col("wmemo", TFieldType::ftWideMemo), Col("stamp", TFieldType::ftDateTime, 26, 0, 6),
+      Col("day", TFieldType::ftDate), Col("clock", TFieldType::ftTime), Col("raw", TFieldType::ftBytes, 4),
+      Col("vraw", TFieldType::ftVarBytes, 10), Col("content", TFieldType::ftBlob), Col("guid", TFieldType::ftGuid),
+      Col("auto", TFieldType::ftAutoInc), Col("money", TFieldType::ftCurrency), Col("w", TFieldType::ftWord)};
+  const std::string allBytes = [] {
+    std::string s;
+    for (int b = 0; b < 256; ++b) s.push_back(static_cast<char>(b));
+    return s;
+  }();
+  const std::vector<std::vector<Cell>> rows = {
+      {"1", "-5", "-9223372036854775808", "-4876.55", "0.1", "3.4028235e+38", "True", "O'Brien \"x\" <a> & b",
+       "AB    ", "单元格 😀 𠀀", "是", "line1\nline2\r\nline3\rend", "tab\there  two  spaces ", "2012-01-01 08:37:13.123456",
+       "1999-12-31", "12:34:56.789", std::string("\0\x01\xfe\xff", 4), "", allBytes, "57F3963B-A903-4F75-B8A6-85E768C0ACF8",
+       "7", "12.3400", "65535"},
+      {"2", Cell(), Cell(), Cell(), Cell(), Cell(), Cell(), Cell(), Cell(), "", Cell(), "", Cell(), Cell(), Cell(),
+       Cell(), Cell(), Cell(), Cell(), Cell(), "8", Cell(), Cell()},
+      {"3", "0", "0", "0.00", "-1e-300", "NaN", "False", " ", "x     ", "  leading and trailing  ", " ", ":name :1", "&amp;",
+       "0001-01-01 00:00:00", "0001-01-01", "00:00:00", std::string(4, '\0'), std::string("\0", 1), "", Cell(), "9", "0.0000", "0"}};
+  const std::string path = dir / "RT.xml";
+  WriteTable(path, columns, rows);
+
+  TDbQuery q;
+  q.LoadFromFile(path);
+  ASSERT_EQ(q.FieldCount(), static_cast<int>(columns.size()));
+  for (int i = 0; i < q.FieldCount(); ++i) {
+    EXPECT_EQ(q.FieldName(i), columns[i].name);
+    EXPECT_STREQ(FieldTypeName(q.DataType(i)), FieldTypeName(columns[i].type)) << columns[i].name;
+  }
+  EXPECT_EQ(q.RecordCount(), 3);
+  EXPECT_EQ(ReadRows(q), rows);
+}
+
+TEST(TableFileRoundTrip, NamesThatAreNotXmlNamesAreWrittenAsCnWithTheRealNameKept) {
+  TempDir dir;
+  const std::vector<DbColumn> columns = {Col("c1", TFieldType::ftInteger), Col("order id", TFieldType::ftInteger),
+                                         Col("1st", TFieldType::ftInteger), Col("a:b", TFieldType::ftInteger),
+                                         Col("c1", TFieldType::ftInteger), Col("xmlns", TFieldType::ftInteger),
+                                         Col("名称", TFieldType::ftInteger), Col("", TFieldType::ftInteger)};
+  const std::string path = dir / "names.xml";
+  WriteTable(path, columns, {{"1", "2", "3", "4", "5", "6", "7", "8"}});
+  const std::string text = ReadAll(path);
+  EXPECT_NE(text.find("rs:name=\"order id\""), std::string::npos) << text;
+  EXPECT_NE(text.find("name=\"c2\""), std::string::npos);
+
+  TDbQuery q;
+  q.LoadFromFile(path);
+  ASSERT_EQ(q.FieldCount(), 8);
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(q.FieldName(i), columns[i].name);
+    EXPECT_EQ(q.AsString(i), std::to_string(i + 1));
+  }
+}
+
+TEST(TableFileRoundTrip, WritesTheRowsetLayout) {
+  TempDir dir;
+  const std::string path = dir / "layout.xml";
+  WriteTable(path, {Col("id", TFieldType::ftInteger), Col("amount", TFieldType::ftBCD, 18, 18, 2),
+                    Col("name", TFieldType::ftString, 40), Col("stamp", TFieldType::ftDateTime, 26, 0, 6),
+                    Col("content", TFieldType::ftBlob)},
+             {{"7", "1.50", "x", "2012-01-01 08:37:13", "\x01\xab"}, {"8", Cell(), Cell(), Cell(), Cell()}});
+  const std::string text = ReadAll(path);
+  for (const char* needle :
+       {"xmlns:s=\"uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882\"", "xmlns:dt=\"uuid:C2F41010-65B3-11d1-A29F-00AA00C14882\"",
+        "xmlns:rs=\"urn:schemas-microsoft-com:rowset\"", "xmlns:z=\"#RowsetSchema\"", "<s:Schema id=\"RowsetSchema\">",
+        "<s:ElementType name=\"row\" content=\"eltOnly\" rs:updatable=\"true\">",
+        "dt:type=\"int\" dt:maxLength=\"4\" rs:precision=\"10\" rs:fixedlength=\"true\"",
+        "dt:type=\"number\" rs:dbtype=\"numeric\" dt:maxLength=\"19\" rs:precision=\"18\" rs:scale=\"2\"",
+        "dt:type=\"string\" rs:dbtype=\"str\" dt:maxLength=\"40\"", "dt:type=\"dateTime\" rs:dbtype=\"timestamp\"",
+        "dt:type=\"bin.hex\" dt:maxLength=\"2147483647\" rs:long=\"true\"", "<s:extends type=\"rs:rowbase\"/>",
+        "<rs:data>", "<z:row id=\"7\" amount=\"1.50\" name=\"x\" stamp=\"2012-01-01T08:37:13\" content=\"01ab\"/>",
+        "<z:row id=\"8\"/>", "</rs:data>", "</xml>"}) {
+    EXPECT_NE(text.find(needle), std::string::npos) << needle << "\n" << text;
+  }
+}
+
+TEST(TableFileRoundTrip, ControlCharactersThatXmlCannotHoldAreRefusedAndNoFileIsLeft) {
+  TempDir dir;
+  for (const std::string& bad : {std::string("a\x01z"), std::string("\x1f"), std::string("nul\0x", 5),
+                                std::string("\xef\xbf\xbe"), std::string("bad \xff utf-8"), std::string("\xe5\x8d")}) {
+    const std::string path = dir / "bad.xml";
+    try {
+      WriteTable(path, {Col("id", TFieldType::ftInteger), Col("note", TFieldType::ftWideString, 10)},
+                 {{"1", "fine"}, {"2", bad}});
+      ADD_FAILURE() << "no error";
+    } catch (const ETableFileError& e) {
+      EXPECT_NE(std::string(e.what()).find("note"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("row 2"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
+  }
+}
+
+TEST(TableFileRoundTrip, AnEmptyResultLoadsAsEmpty) {
+  TempDir dir;
+  const std::string path = dir / "empty.xml";
+  WriteTable(path, {Col("id", TFieldType::ftInteger)}, {});
+  TDbQuery q;
+  q.LoadFromFile(path);
+  EXPECT_TRUE(q.IsEmpty());
+  EXPECT_TRUE(q.Eof());
+  EXPECT_EQ(q.RecordCount(), 0);
+  EXPECT_EQ(q.FieldCount(), 1);
+}
+
+TEST(TableFileRoundTrip, SavingALoadedFileWritesTheSameRows) {
+  TempDir dir;
+  TDbQuery q;
+  q.LoadFromFile(FixturePath("ado_types.xml"));
+  q.Next();  // saving starts from the first row whatever the position
+  q.SaveToFile(dir / "copy.XML");
+  TDbQuery copy;
+  copy.LoadFromFile(dir / "copy.XML");
+  ASSERT_EQ(copy.FieldCount(), q.FieldCount());
+  for (int i = 0; i < q.FieldCount(); ++i) {
+    EXPECT_EQ(copy.FieldName(i), q.FieldName(i));
+    EXPECT_EQ(copy.DataType(i), q.DataType(i)) << q.FieldName(i);
+  }
+  EXPECT_EQ(ReadRows(copy), ReadRows(q));
+}
+
+TEST(TableFileRoundTrip, OtherExtensionsAreNotSupported) {
+  TempDir dir;
+  TDbQuery q;
+  q.LoadFromFile(FixturePath("ado_shippers.xml"));
+  try {
+    q.SaveToFile(dir / "out.adtg", 0);
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("format not supported"), std::string::npos) << e.what();
+  }
+}
+
+TEST(TableFileBroken, EveryTruncationIsRefused) {
+  TempDir dir;
+  const std::string whole = ReadAll(FixturePath("ado_types.xml"));
+  const std::size_t end = whole.rfind("</xml>");
+  ASSERT_NE(end, std::string::npos);
+  const std::string path = dir / "cut.xml";
+  for (std::size_t length = 0; length < end + 6; length += (length < 200 ? 1 : 7)) {
+    WriteAll(path, whole.substr(0, length));
+    TDbQuery q;
+    EXPECT_THROW(q.LoadFromFile(path), ETableFileError) << "length " << length;
+    EXPECT_FALSE(q.Active());
+  }
+}
+
+// ADO describes every numeric column as "number"; a whole number of fewer than ten digits is an
+// integer field, as when the column is read from the database.
+TEST(TableFileAdo, SmallWholeNumbersAreIntegers) {
+  TempDir dir;
+  const std::string path = dir / "numbers.xml";
+  WriteAll(path,
+           "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'"
+           " xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>"
+           "<s:Schema id='RowsetSchema'><s:ElementType name='row' content='eltOnly'>"
+           "<s:AttributeType name='n9' rs:number='1'><s:datatype dt:type='number' rs:dbtype='numeric' rs:precision='9' rs:scale='0'/></s:AttributeType>"
+           "<s:AttributeType name='n10' rs:number='2'><s:datatype dt:type='number' rs:dbtype='numeric' rs:precision='10' rs:scale='0'/></s:AttributeType>"
+           "<s:AttributeType name='n92' rs:number='3'><s:datatype dt:type='number' rs:dbtype='numeric' rs:precision='9' rs:scale='2'/></s:AttributeType>"
+           "</s:ElementType></s:Schema><rs:data><z:row n9='-123456789' n10='1e3' n92='1234567.89'/></rs:data></xml>");
+  TDbQuery q;
+  q.LoadFromFile(path);
+  EXPECT_STREQ(FieldTypeName(q.DataType(0)), FieldTypeName(TFieldType::ftInteger));
+  EXPECT_STREQ(FieldTypeName(q.DataType(1)), FieldTypeName(TFieldType::ftBCD));
+  EXPECT_STREQ(FieldTypeName(q.DataType(2)), FieldTypeName(TFieldType::ftBCD));
+  EXPECT_EQ(q.AsString(0), "-123456789");
+  EXPECT_EQ(q.AsString(1), "1e3");
+}
+
+TEST(TableFileBroken, ForeignAndMalformedFilesAreRefusedWithAReason) {
+  TempDir dir;
+  const std::string ns =
+      " xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'"
+      " xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'";
+  const std::string schema =
+      "<s:Schema id='RowsetSchema'><s:ElementType name='row' content='eltOnly'>"
+      "<s:AttributeType name='id' rs:number='1'><s:datatype dt:type='int'/></s:AttributeType>"
+      "<s:AttributeType name='b' rs:number='2'><s:datatype dt:type='bin.hex'/></s:AttributeType>"
+      "</s:ElementType></s:Schema>";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"empty", ""},
+      {"garbage", std::string("\x89PNG\r\n\x1a\n\0\0\0", 11)},
+      {"html", "<html><body>not a table</body></html>"},
+      {"wrong root", "<rows" + ns + ">" + schema + "<rs:data/></rows>"},
+      {"no schema", "<xml" + ns + "><rs:data><z:row id='1'/></rs:data></xml>"},
+      {"no data", "<xml" + ns + ">" + schema + "</xml>"},
+      {"unknown column", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1' other='2'/></rs:data></xml>"},
+      {"bad hex", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1' b='0g'/></rs:data></xml>"},
+      {"letters in a number", "<xml" + ns + ">" + schema + "<rs:data><z:row id='12a'/></rs:data></xml>"},
+      {"empty number", "<xml" + ns + ">" + schema + "<rs:data><z:row id=''/></rs:data></xml>"},
+      {"odd hex", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1' b='abc'/></rs:data></xml>"},
+      {"unknown type", "<xml" + ns + "><s:Schema id='RowsetSchema'><s:ElementType name='row'><s:AttributeType name='x'>"
+                       "<s:datatype dt:type='variant'/></s:AttributeType></s:ElementType></s:Schema><rs:data/></xml>"},
+      {"undeclared prefix", "<xml><s:Schema/></xml>"},
+      {"two roots", "<xml" + ns + ">" + schema + "<rs:data/></xml><xml/>"},
+      {"text in data", "<xml" + ns + ">" + schema + "<rs:data>oops<z:row id='1'/></rs:data></xml>"},
+      {"stray element", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1'/><p/></rs:data></xml>"},
+      {"bad entity", "<xml" + ns + ">" + schema + "<rs:data><z:row id='&bogus;'/></rs:data></xml>"},
+      {"duplicate attribute", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1' id='2'/></rs:data></xml>"},
+  };
+  for (const auto& [what, text] : cases) {
+    const std::string path = dir / "broken.xml";
+    WriteAll(path, text);
+    TDbQuery q;
+    try {
+      q.LoadFromFile(path);
+      ADD_FAILURE() << what << ": loaded";
+    } catch (const ETableFileError& e) {
+      EXPECT_NE(std::string(e.what()).find("broken.xml"), std::string::npos) << what << ": " << e.what();
+    }
+    EXPECT_FALSE(q.Active()) << what;
+  }
+}
+
+TEST(TableFileBroken, AMissingFileIsReported) {
+  TDbQuery q;
+  try {
+    q.LoadFromFile("/nonexistent/dir/rptreport.xml");
+    ADD_FAILURE() << "loaded";
+  } catch (const ETableFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("rptreport.xml"), std::string::npos) << e.what();
+  }
+}
+
+TEST(TableFileBroken, AFileWithByteOrderMarkAndDeclarationStillLoads) {
+  TempDir dir;
+  const std::string path = dir / "bom.xml";
+  WriteAll(path, "\xef\xbb\xbf<?xml version='1.0' encoding='utf-8'?>\r\n<!-- saved by hand -->\r\n" +
+                     ReadAll(FixturePath("ado_shippers.xml")));
+  TDbQuery q;
+  q.LoadFromFile(path);
+  EXPECT_EQ(q.RecordCount(), 3);
+}
