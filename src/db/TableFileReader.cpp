@@ -220,6 +220,14 @@ struct TableFileReader::Impl {
   }
 };
 
+std::vector<DbColumn> ReadTableFileSchema(const std::string& path) {
+  TableFileReader::Impl d;
+  d.path = path;
+  d.OpenFile();
+  d.ReadSchema(true);
+  return std::move(d.columns);
+}
+
 TableFileReader::TableFileReader(const std::string& path) : impl_(std::make_unique<Impl>()) {
   Impl& d = *impl_;
   d.path = path;

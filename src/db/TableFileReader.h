@@ -12,6 +12,10 @@
 
 namespace db {
 
+// The columns of a TableFile as its schema describes them, without reading its rows: a quick
+// check that a file will load and what it will insert into. Raises ETableFileError.
+std::vector<DbColumn> ReadTableFileSchema(const std::string& path);
+
 class TableFileReader : public DbRowSource {
  public:
   // Raises ETableFileError for a missing, unreadable, malformed, truncated or foreign file.
@@ -24,6 +28,7 @@ class TableFileReader : public DbRowSource {
   std::int64_t RowCount() const override;
 
  private:
+  friend std::vector<DbColumn> ReadTableFileSchema(const std::string& path);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -12,6 +12,7 @@
 #include "db/DbQuery.h"
 #include "db/DbRowSource.h"
 #include "db/TableFileError.h"
+#include "db/TableFileReader.h"
 #include "db/TableFileWriter.h"
 #include "support/TempDir.h"
 
@@ -92,6 +93,11 @@ TEST(TableFileAdo, DocumentedExampleLoadsWithNullsAndRowCount) {
   EXPECT_EQ(rows[0][2], Cell("(503) 555-9831"));
   EXPECT_EQ(rows[2][1], Cell("Federal Shipping"));
   EXPECT_EQ(rows[2][2], Cell());
+
+  const auto schema = ReadTableFileSchema(FixturePath("ado_shippers.xml"));
+  ASSERT_EQ(schema.size(), 3u);
+  EXPECT_EQ(schema[0].name, "ShipperID");
+  EXPECT_EQ(schema[1].type, TFieldType::ftWideString);
 }
 
 TEST(TableFileAdo, EveryDataTypeMapsToItsFieldType) {
