@@ -1,20 +1,24 @@
 // dm_screenshots DIR: shows the real windows of the program and writes pictures of them:
-//   main-backup.png      the main window at start (backup mode, folder proposal filled in)
+//   main-window.png      the main window at start (backup mode, folder proposal filled in)
 //   main-restore.png     the main window in restore mode after a failed connection test
 //   progress-backup.png  the progress window as a backup sets it up
 //   progress-restore.png the progress window as a restore sets it up, importing a table
-//   folder-dialog.png    the folder-selection dialog of the browse button
-// Run under a display (scripts/screenshot.sh starts one with Xvfb).
+//   folder-dialog.png    the folder-selection dialog of the browse button, with its title bar
+//   message-box.png      the warning box of a failed start, with its title bar
+// Run under a display with a window manager (scripts/screenshot.sh starts Xvfb and openbox):
+// the title bars are the window manager's, drawn from the captions the windows carry.
 
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QIcon>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QRadioButton>
+#include <QScreen>
 #include <cstdio>
 
+#include "app/Application.h"
 #include "app/TFImportDate.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
@@ -22,6 +26,7 @@
 #include "migration/ProgressView.h"
 #include "ui/QtDialogs.h"
 #include "ui/TFmProgressBar.h"
+#include "ui/TSelectFolderDialog.h"
 
 namespace {
 
@@ -36,10 +41,15 @@ void Settle() {
   }
 }
 
-bool Save(QWidget* window, const QDir& dir, const char* name) {
+// `framed`: the picture takes in the window manager's frame and title bar around the window.
+bool Save(QWidget* window, const QDir& dir, const char* name, bool framed = false) {
   Settle();
   const QString path = dir.filePath(QString::fromLatin1(name));
-  if (window->grab().save(path, "PNG")) {
+  const QRect frame = window->frameGeometry();
+  const QPixmap picture =
+      framed ? window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+             : window->grab();
+  if (picture.save(path, "PNG")) {
     std::printf("%s\n", qPrintable(path));
     return true;
   }
@@ -50,8 +60,7 @@ bool Save(QWidget* window, const QDir& dir, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Norvale数据迁移工具（V3.1-V4.0）"));
+  const auto application = app::InitApplication(argv[0]);
   if (argc != 2) {
     std::fprintf(stderr, "usage: dm_screenshots <folder>\n");
     return 2;
@@ -71,7 +80,7 @@ int main(int argc, char** argv) {
 
   dialogs.folderAnswers.push_back(std::string("/data/backup"));
   window.btnSelectClick();
-  ok &= Save(&window, dir, "main-backup.png");
+  ok &= Save(&window, dir, "main-window.png");
 
   window.rbRestore->setChecked(true);
   window.ConnectDatabase = [](const std::string&) { return false; };
@@ -105,10 +114,17 @@ int main(int argc, char** argv) {
 
   const platform::FolderDialogTexts texts{"选择路径", "路径", "目录", "Drives", "确定", "取消"};
   auto folderDialog = ui::QtDialogs::BuildFolderDialog(texts, &window);
-  folderDialog->setDirectory(QDir::rootPath());
+  folderDialog->SetFolder("/var/backups");
   folderDialog->show();
-  ok &= Save(folderDialog.get(), dir, "folder-dialog.png");
+  for (int i = 0; i < 100 && !folderDialog->Settled(); ++i) platform::WaitForEvents(20);
+  ok &= Save(folderDialog.get(), dir, "folder-dialog.png", true);
   folderDialog->hide();
+
+  auto box = ui::QtDialogs::BuildMessageBox("数据库连接不成功，请检查数据库服务是否启动！", "警告",
+                                            platform::kMbIconWarning, &window);
+  box->show();
+  ok &= Save(box.get(), dir, "message-box.png", true);
+  box->hide();
 
   platform::SetClock(nullptr);
   return ok ? 0 : 1;

@@ -1,7 +1,7 @@
 #include "app/TFImportDate.h"
 
-#include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <exception>
 
+#include "app/Application.h"
 #include "app/TProgressView.h"
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveWriter.h"
@@ -141,6 +142,8 @@ TFImportDate::TFImportDate(QWidget* parent)
   InitAssets();
   setObjectName(QStringLiteral("FImportDate"));
   setWindowTitle(Q("数据迁移工具"));
+  // Without a caption bar the caption is not displayed; the task bar shows the application title.
+  setWindowIconText(Q(kApplicationTitle));
   setFont(WindowFont());
   setFixedSize(590, 403);
   // Button face under the picture, in case the picture is missing.
@@ -190,8 +193,10 @@ void TFImportDate::BuildControls() {
   edtFile->setObjectName(QStringLiteral("edtFile"));
   edtFile->setGeometry(89, 278, 256, 21);
   edtFile->setReadOnly(true);
-  edtFile->setStyleSheet(QStringLiteral(
-      "QLineEdit { border: 1px solid #7f9db9; background: white; color: black; padding: 0 2px; }"));
+  // Flat one-pixel frame in the colour the system draws flat frames in.
+  edtFile->setStyleSheet(
+      QStringLiteral("QLineEdit { border: 1px solid palette(window-text); "
+                     "background: palette(base); color: palette(text); padding: 0 2px; }"));
 
   rbBackup = MakeRadio(this, "rbBackup", {89, 176, 154, 17}, "NorvaleV3.1备份",
                        "NorvaleV3.1备份（Kingbase 4.1数据库）");
@@ -209,9 +214,10 @@ void TFImportDate::BuildControls() {
   connect(btnBeginBackup, &QAbstractButton::clicked, this, &TFImportDate::btnBeginBackupClick);
   connect(btnBeginRestore, &QAbstractButton::clicked, this, &TFImportDate::btnBeginBackupClick);
   connect(btnTestContected, &QAbstractButton::clicked, this,
-          &TFImportDate::btnTestContectedClick);
+          [this] { Dispatch(&TFImportDate::btnTestContectedClick); });
   connect(btnExit, &QAbstractButton::clicked, this, &TFImportDate::btnExitClick);
-  connect(btnSelect, &QAbstractButton::clicked, this, &TFImportDate::btnSelectClick);
+  connect(btnSelect, &QAbstractButton::clicked, this,
+          [this] { Dispatch(&TFImportDate::btnSelectClick); });
 }
 
 void TFImportDate::rbBackupClick() {
@@ -229,20 +235,13 @@ void TFImportDate::rbRestoreClick() {
 }
 
 void TFImportDate::btnSelectClick() {
-  try {
-    if (rbBackup->isChecked()) {
-      const platform::FolderDialogTexts texts{"选择路径", "路径", "目录", "Drives", "确定", "取消"};
-      if (auto folder = platform::Dialogs().SelectFolder(texts)) {
-        edtFile->setText(
-            QString::fromStdString(ProposeArchiveName(*folder, platform::Clock().Now())));
-      }
-    } else if (rbRestore->isChecked()) {
-      if (auto file = platform::Dialogs().OpenFile()) {
-        edtFile->setText(QString::fromStdString(*file));
-      }
+  if (rbBackup->isChecked()) {
+    const platform::FolderDialogTexts texts{"选择路径", "路径", "目录", "Drives", "确定", "取消"};
+    if (auto folder = platform::Dialogs().SelectFolder(texts)) {
+      SetArchivePath(ProposeArchiveName(*folder, platform::Clock().Now()));
     }
-  } catch (const std::exception& e) {
-    ShowUnhandled(e.what());
+  } else if (rbRestore->isChecked()) {
+    if (auto file = platform::Dialogs().OpenFile()) SetArchivePath(*file);
   }
 }
 
@@ -273,34 +272,46 @@ void TFImportDate::btnBeginBackupClick() {
       if (RestoreData) RestoreData();
     }
   } catch (const std::exception& e) {
+    // The application's default handling, while the run still holds the window. A connection
+    // test that raised ends up here too: its box is the only one, and nothing is started.
     ShowUnhandled(e.what());
   }
 }
 
 void TFImportDate::btnExitClick() { close(); }
 
+// Started alone, the test holds nothing: the other buttons work during its wait and exit closes
+// the window at once. An exception leaves it with the label at "正在连接中...".
 void TFImportDate::btnTestContectedClick() {
-  BusyScope run(*this);
-  try {
-    const std::string key = rbBackup->isChecked() ? "bf" : "hy";
-    SetStatus(kStatusTesting, kWhite, false);
-    diag::DelayPumping(3000);
-    const bool connected = ConnectDatabase ? ConnectDatabase(key) : false;
-    if (connected) {
-      SetStatus(kStatusConnected, kLime, true);
-    } else {
-      SetStatus(kStatusFailed, kRed, true);
-    }
-  } catch (const std::exception& e) {
-    // A start that reads the label afterwards must not take an unfinished test for a success.
+  const std::string key = rbBackup->isChecked() ? "bf" : "hy";
+  SetStatus(kStatusTesting, kWhite, false);
+  diag::DelayPumping(3000);
+  // Closed during the wait: nobody is left to read the verdict, and the program is ending.
+  if (closed_) return;
+  const bool connected = ConnectDatabase ? ConnectDatabase(key) : false;
+  if (connected) {
+    SetStatus(kStatusConnected, kLime, true);
+  } else {
     SetStatus(kStatusFailed, kRed, true);
-    ShowUnhandled(e.what());
   }
 }
 
 void TFImportDate::img1MouseMove(Qt::MouseButtons buttons) { ui::DragWindowOnMouseMove(this, buttons); }
 
-std::string TFImportDate::ArchivePathText() { return edtFile->text().toStdString(); }
+std::string TFImportDate::ArchivePathText() {
+  // The edit box shows the path as the locale decodes it; the chosen folder's own bytes, which
+  // need not decode, are what the procedures get.
+  const QString shown = edtFile->text();
+  if (!archivePath_.empty() && shown == QFile::decodeName(QByteArray::fromStdString(archivePath_))) {
+    return archivePath_;
+  }
+  return QFile::encodeName(shown).toStdString();
+}
+
+void TFImportDate::SetArchivePath(const std::string& path) {
+  archivePath_ = path;
+  edtFile->setText(QFile::decodeName(QByteArray::fromStdString(path)));
+}
 
 void TFImportDate::FocusArchivePath() { edtFile->setFocus(); }
 
@@ -339,6 +350,7 @@ void TFImportDate::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  closed_ = true;
   QWidget::closeEvent(event);
 }
 
@@ -347,7 +359,7 @@ void TFImportDate::showEvent(QShowEvent* event) {
     centred_ = true;
     if (const QScreen* s = screen()) {
       QRect frame = frameGeometry();
-      frame.moveCenter(s->availableGeometry().center());
+      frame.moveCenter(s->geometry().center());
       move(frame.topLeft());
     }
   }
@@ -379,8 +391,15 @@ void TFImportDate::SetStatus(const char* text, const QColor& colour, bool bold) 
 }
 
 void TFImportDate::ShowUnhandled(const char* message) {
-  platform::Dialogs().MessageBox(message, QApplication::applicationDisplayName().toStdString(),
-                                 platform::kMbIconError);
+  platform::Dialogs().MessageBox(message, kApplicationTitle, platform::kMbIconError);
+}
+
+void TFImportDate::Dispatch(void (TFImportDate::*handler)()) {
+  try {
+    (this->*handler)();
+  } catch (const std::exception& e) {
+    ShowUnhandled(e.what());
+  }
 }
 
 }  // namespace app

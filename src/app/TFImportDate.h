@@ -76,8 +76,9 @@ class TFImportDate : public QWidget, public migration::IMigrationHost {
   // unless replaced.
   std::function<bool(const std::string& key)> ConnectDatabase;
 
-  // True while a connection test or a backup or restore runs: the mode, browse, test and start
-  // controls are disabled and a close request waits for the end of the run.
+  // True while a backup or restore runs (from the start button's connection test to its last
+  // box): the mode, browse, test and start controls are disabled and a close request waits for
+  // the end of the run. A connection test started alone holds nothing.
   bool Busy() const { return busyDepth_ > 0; }
 
   // Components without a window.
@@ -89,7 +90,8 @@ class TFImportDate : public QWidget, public migration::IMigrationHost {
   archive::ArchiveWriter& ArchiveWriter() override { return *archiveWriter_; }
   archive::ArchiveReader& ArchiveReader() override { return *archiveReader_; }
 
-  // edtFile, as the procedures read it.
+  // edtFile, as the procedures read it: the chosen folder's or file's bytes as the file system
+  // spells them.
   std::string ArchivePathText() override;
   void FocusArchivePath() override;
 
@@ -129,8 +131,11 @@ class TFImportDate : public QWidget, public migration::IMigrationHost {
   void SetBusy(bool busy);
   void SetStatus(const char* text, const QColor& colour, bool bold);
   // The application's default handling of an exception that leaves a handler: a box with the
-  // message, the application title as caption and the error icon.
+  // message, the application title as caption and the error icon; the program keeps running.
   void ShowUnhandled(const char* message);
+  // Runs an event handler under that default handling.
+  void Dispatch(void (TFImportDate::*handler)());
+  void SetArchivePath(const std::string& path);
 
   std::unique_ptr<db::TDbConnection> conADOConParty_;
   std::unique_ptr<db::TDbQuery> qry1_, qry2_, qry3_, qryExecute_;
@@ -138,10 +143,12 @@ class TFImportDate : public QWidget, public migration::IMigrationHost {
   std::unique_ptr<archive::ArchiveReader> archiveReader_;
   std::unique_ptr<TProgressView> progressWindow_;
   std::string workDirectory_;
+  std::string archivePath_;  // what edtFile shows, as the file system spells it
 
   int busyDepth_ = 0;
   bool closePending_ = false;
   bool centred_ = false;
+  bool closed_ = false;
 };
 
 }  // namespace app

@@ -1,15 +1,15 @@
 // DataMigration: moves the Norvale report data from a V3.1 installation to a V4.0 one.
+// It reads no command-line arguments and no configuration file.
 
-#include <QApplication>
 #include <QIcon>
 
+#include "app/Application.h"
 #include "app/TFImportDate.h"
 #include "platform/Dialogs.h"
 #include "ui/QtDialogs.h"
 
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Norvale数据迁移工具（V3.1-V4.0）"));
+int main(int, char** argv) {
+  const auto application = app::InitApplication(argv[0]);
 
   ui::QtDialogs dialogs;
   platform::ScopedDialogs installed(&dialogs);

@@ -2,11 +2,16 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QIcon>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStorageInfo>
-#include <QUrl>
+#include <QTranslator>
+#include <cstdlib>
+
+#include "ui/TSelectFolderDialog.h"
 
 namespace ui {
 
@@ -17,13 +22,6 @@ constexpr int kIdCancel = 2;
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QWidget* ActiveParent() { return QApplication::activeWindow(); }
-
-QFont DialogFont() {
-  QFont font;
-  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("WenQuanYi Zen Hei")});
-  font.setPixelSize(11);
-  return font;
-}
 
 }  // namespace
 
@@ -48,6 +46,7 @@ std::unique_ptr<QMessageBox> QtDialogs::BuildMessageBox(const std::string& text,
   auto add = [&](QMessageBox::StandardButton button, const char* label) {
     QPushButton* added = box->addButton(button);
     added->setText(QString::fromUtf8(label));
+    added->setIcon(QIcon());  // some desktops' styles put pictures on standard buttons
     if (first == nullptr) first = added;
   };
   switch (style & 0x0F) {
@@ -94,47 +93,45 @@ int QtDialogs::MessageBox(const std::string& text, const std::string& caption, i
   return AnswerOf(box->standardButton(clicked));
 }
 
-std::unique_ptr<QFileDialog> QtDialogs::BuildFolderDialog(const platform::FolderDialogTexts& texts,
-                                                          QWidget* parent) {
-  auto dialog = std::make_unique<QFileDialog>(parent);
-  // Qt's own dialog, so that the captions below are the ones shown.
-  dialog->setOption(QFileDialog::DontUseNativeDialog, true);
-  dialog->setOption(QFileDialog::ShowDirsOnly, true);
-  dialog->setFileMode(QFileDialog::Directory);
-  dialog->setAcceptMode(QFileDialog::AcceptOpen);
-  dialog->setFont(DialogFont());
-  dialog->setWindowTitle(Q(texts.caption));
-  dialog->setLabelText(QFileDialog::FileName, Q(texts.pathPrompt));
-  dialog->setLabelText(QFileDialog::LookIn, Q(texts.treePrompt));
-  dialog->setLabelText(QFileDialog::FileType, Q(texts.drivePrompt));
-  dialog->setLabelText(QFileDialog::Accept, Q(texts.okText));
-  dialog->setLabelText(QFileDialog::Reject, Q(texts.cancelText));
-
-  // The drive list: the root and every mounted volume that holds files.
-  QList<QUrl> drives{QUrl::fromLocalFile(QDir::rootPath())};
-  for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-    if (!volume.isValid() || !volume.isReady() || volume.rootPath() == QDir::rootPath()) continue;
-    drives << QUrl::fromLocalFile(volume.rootPath());
-  }
-  drives << QUrl::fromLocalFile(QDir::homePath());
-  dialog->setSidebarUrls(drives);
-  dialog->setDirectory(QDir::homePath());
+std::unique_ptr<TSelectFolderDialog> QtDialogs::BuildFolderDialog(
+    const platform::FolderDialogTexts& texts, QWidget* parent) {
+  auto dialog = std::make_unique<TSelectFolderDialog>(texts, parent);
+  const char* home = std::getenv("HOME");
+  dialog->SetFolder(home != nullptr && *home == '/' ? home : "/");
   return dialog;
 }
 
 std::optional<std::string> QtDialogs::SelectFolder(const platform::FolderDialogTexts& texts) {
   auto dialog = BuildFolderDialog(texts, ActiveParent());
   if (dialog->exec() != QDialog::Accepted) return std::nullopt;
-  const QStringList chosen = dialog->selectedFiles();
-  if (chosen.isEmpty()) return std::nullopt;
-  // A folder's full path: the root keeps its separator, other folders end without one.
-  return QDir::cleanPath(chosen.first()).toStdString();
+  return dialog->Folder();
+}
+
+std::unique_ptr<QFileDialog> QtDialogs::BuildOpenFileDialog(QWidget* parent) {
+  auto dialog = std::make_unique<QFileDialog>(parent);
+  dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  return dialog;
 }
 
 std::optional<std::string> QtDialogs::OpenFile() {
-  const QString file = QFileDialog::getOpenFileName(ActiveParent());
-  if (file.isEmpty()) return std::nullopt;
-  return QDir::cleanPath(file).toStdString();
+  auto dialog = BuildOpenFileDialog(ActiveParent());
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
+  return QFile::encodeName(QDir::cleanPath(dialog->selectedFiles().first())).toStdString();
+}
+
+bool InstallQtChineseTexts() {
+  auto* app = QCoreApplication::instance();
+  if (app == nullptr) return false;
+  auto* texts = new QTranslator(app);
+  if (!texts->load(QStringLiteral("qtbase_zh_CN"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(texts)) {
+    delete texts;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace ui

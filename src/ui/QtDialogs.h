@@ -12,6 +12,13 @@ class QWidget;
 
 namespace ui {
 
+class TSelectFolderDialog;
+
+// Installs Qt's own Chinese texts (qtbase_zh_CN from Qt's translations folder) into the running
+// application, so that the standard dialogs speak Chinese. False when the file is missing; the
+// dialogs then keep Qt's English.
+bool InstallQtChineseTexts();
+
 class QtDialogs : public platform::IDialogs {
  public:
   int MessageBox(const std::string& text, const std::string& caption, int style) override;
@@ -27,10 +34,12 @@ class QtDialogs : public platform::IDialogs {
   // The answer code (kIdOk, kIdYes, kIdNo, 2 for Cancel) of the button the user pressed.
   static int AnswerOf(int standardButton);
 
-  // The folder dialog with the given texts, opening in the home folder; its side bar lists the
-  // root and the mounted volumes as the drives.
-  static std::unique_ptr<QFileDialog> BuildFolderDialog(const platform::FolderDialogTexts& texts,
-                                                        QWidget* parent = nullptr);
+  // The folder dialog with the given texts, opening in the home folder.
+  static std::unique_ptr<TSelectFolderDialog> BuildFolderDialog(
+      const platform::FolderDialogTexts& texts, QWidget* parent = nullptr);
+  // The open-file dialog: Qt's own on every desktop, so it speaks the installed texts; no filter
+  // and no title of its own.
+  static std::unique_ptr<QFileDialog> BuildOpenFileDialog(QWidget* parent = nullptr);
 };
 
 }  // namespace ui

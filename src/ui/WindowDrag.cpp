@@ -10,12 +10,13 @@ int g_dragRequests = 0;
 }
 
 bool DragWindowOnMouseMove(QWidget* window, Qt::MouseButtons buttons) {
-  if (window == nullptr || !(buttons & Qt::LeftButton)) return false;
-  QWindow* handle = window->window()->windowHandle();
-  if (handle == nullptr) return false;
+  if (window == nullptr) return false;
   ++g_dragRequests;
-  // Platforms without a window manager (offscreen) refuse; the window then simply stays put.
-  handle->startSystemMove();
+  // A move loop started without a held button would keep the pointer until the next click (X11
+  // window managers wait for a release that never comes), taking the window away from a mouse
+  // that merely crossed it.
+  if (buttons == Qt::NoButton) return true;
+  if (QWindow* handle = window->window()->windowHandle()) handle->startSystemMove();
   return true;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
-// Moving a borderless window by its bare background: the system's own move loop takes over
-// while the left button is held, as a caption bar would.
+// Moving a borderless window by its bare background, as a caption bar's move command does.
 
 #include <Qt>
 
@@ -8,12 +7,14 @@ class QWidget;
 
 namespace ui {
 
-// Decides for one mouse movement over a drag surface of `window`; true when a system move was
-// requested. Only a movement with the left button held asks for one: the system's move loop
-// follows a held button and would otherwise wait for a click.
+// One mouse movement over a drag surface of `window`: asks the window system to move the window,
+// whatever buttons are held; returns true. The window system's move loop follows the held button
+// until it is released; with no button held the move ends before it starts, so a mouse that only
+// passes over the background leaves the window where it is. Platforms without a window manager
+// (offscreen) refuse every move.
 bool DragWindowOnMouseMove(QWidget* window, Qt::MouseButtons buttons);
 
-// Number of system moves requested so far (in this process).
+// Number of moves asked for so far (in this process).
 int DragRequests();
 
 }  // namespace ui

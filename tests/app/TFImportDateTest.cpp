@@ -5,10 +5,12 @@
 #include <QApplication>
 #include <cstdlib>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -16,12 +18,15 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "app/Application.h"
 #include "migration/ProgressView.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
 #include "ui/MouseHelpers.h"
+#include "ui/QtDialogs.h"
+#include "ui/TSelectFolderDialog.h"
 #include "ui/TBmpButton.h"
 #include "ui/TFmProgressBar.h"
 #include "ui/TGauge.h"
@@ -77,6 +82,7 @@ TEST_F(MainWindow, EveryControlSitsWhereTheWindowWasDesigned) {
   EXPECT_EQ(window.size(), QSize(590, 403));
   EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
   EXPECT_EQ(window.windowTitle(), Q("数据迁移工具"));
+  EXPECT_EQ(window.windowIconText(), Q(app::kApplicationTitle));
   EXPECT_EQ(window.font().pixelSize(), 11);
 
   const ControlRow rows[] = {
@@ -116,6 +122,10 @@ TEST_F(MainWindow, EveryControlSitsWhereTheWindowWasDesigned) {
   EXPECT_EQ(window.lblContectedStatus->height(), 14);
   EXPECT_TRUE(window.lblContectedStatus->text().isEmpty());
   EXPECT_EQ(TextColour(window.lblContectedStatus), kLime);
+  // The edit box's flat one-pixel frame, in the colour flat frames are drawn in.
+  const QImage edit = window.edtFile->grab().toImage();
+  EXPECT_EQ(edit.pixelColor(0, 10), window.edtFile->palette().color(QPalette::WindowText));
+  EXPECT_EQ(edit.pixelColor(1, 10), window.edtFile->palette().color(QPalette::Base));
 }
 
 TEST_F(MainWindow, ButtonsShowTheirPicturesUnderAHandCursor) {
@@ -232,6 +242,27 @@ TEST_F(MainWindow, BrowseInBackupModeProposesTheArchiveInTheChosenFolder) {
   EXPECT_EQ(dialogs.fileDialogs, 0);
 }
 
+// The folder is picked in the user's folder dialog; its name is not UTF-8.
+TEST_F(MainWindow, AFolderNameThatIsNotUtf8ReachesTheBackupAsItIs) {
+  ui::QtDialogs userDialogs;
+  platform::ScopedDialogs installed(&userDialogs);
+  testsupport::TempDir temp;
+  const std::string folder = temp / "\xE5\xA4\x87\xFF\xFE";  // "备" and two bytes no UTF-8 has
+  std::filesystem::create_directory(folder);
+  window.show();
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<ui::TSelectFolderDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->SetFolder(folder);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->Settled(); }));
+    dialog->btnOk->click();
+  });
+  window.btnSelect->click();
+  EXPECT_EQ(window.ArchivePathText(), folder + "/20130615bak.dmp");
+  EXPECT_EQ(window.edtFile->text(), QFile::decodeName(QByteArray::fromStdString(folder)) +
+                                        Q("/20130615bak.dmp"));
+}
+
 TEST_F(MainWindow, BrowseInRestoreModeTakesTheChosenFile) {
   window.rbRestore->setChecked(true);
   dialogs.fileAnswers = {std::string("/data/backup/20130615bak.dmp"), std::nullopt};
@@ -303,7 +334,7 @@ TEST_F(StartButton, TestShowsItsThreeStatesAndKeepsTheWindowResponsive) {
   QString during;
   QColor duringColour;
   bool duringBold = true;
-  bool testButtonEnabled = true;
+  std::vector<bool> enabledDuring;
   int ticks = 0;
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] {
@@ -311,7 +342,12 @@ TEST_F(StartButton, TestShowsItsThreeStatesAndKeepsTheWindowResponsive) {
       during = window.lblContectedStatus->text();
       duringColour = TextColour(window.lblContectedStatus);
       duringBold = window.lblContectedStatus->font().bold();
-      testButtonEnabled = window.btnTestContected->isEnabled();
+      // Started alone, the test holds nothing.
+      for (QWidget* w : std::initializer_list<QWidget*>{window.rbRestore, window.btnSelect,
+                                                        window.btnTestContected,
+                                                        window.btnBeginBackup, window.btnExit}) {
+        enabledDuring.push_back(w->isEnabled());
+      }
     }
   });
   ticker.start(100);
@@ -323,7 +359,7 @@ TEST_F(StartButton, TestShowsItsThreeStatesAndKeepsTheWindowResponsive) {
   EXPECT_EQ(during, Q("正在连接中..."));
   EXPECT_EQ(duringColour, kWhite);
   EXPECT_FALSE(duringBold);
-  EXPECT_FALSE(testButtonEnabled);
+  EXPECT_EQ(enabledDuring, std::vector<bool>(5, true));
 
   EXPECT_EQ(window.lblContectedStatus->text(), Q("连接成功"));
   EXPECT_EQ(TextColour(window.lblContectedStatus), kLime);
@@ -331,6 +367,21 @@ TEST_F(StartButton, TestShowsItsThreeStatesAndKeepsTheWindowResponsive) {
   // The label grew with its text.
   EXPECT_GE(window.lblContectedStatus->width(), 4 * 12);
   EXPECT_TRUE(window.btnTestContected->isEnabled());
+}
+
+TEST_F(StartButton, DuringATestStartedAloneOtherButtonsWorkAndExitClosesAtOnce) {
+  window.show();
+  dialogs.folderAnswers.push_back(std::string("/data/backup"));
+  bool closedAtOnce = false;
+  QTimer::singleShot(300, &window, [&] {
+    window.btnSelect->click();
+    window.btnExit->click();
+    closedAtOnce = !window.isVisible();
+  });
+  window.btnTestContected->click();
+  EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
+  EXPECT_TRUE(closedAtOnce);
+  EXPECT_TRUE(keys.empty()) << "a closed window's test connects nowhere";
 }
 
 TEST_F(StartButton, DuringARunTheControlsAreDisabledAndNoSecondStartRuns) {
@@ -380,7 +431,6 @@ TEST_F(StartButton, CloseRequestDuringTheTestStartsNoProcedure) {
 
 TEST_F(StartButton, AnExceptionLeavingTheProcedureIsShownAndTheWindowRecovers) {
   testsupport::TraceCapture trace;
-  QApplication::setApplicationDisplayName(Q("Norvale数据迁移工具（V3.1-V4.0）"));
   window.BackupData = [] { throw std::runtime_error("disk full"); };
   bool busyWhileShown = false;
   dialogs.onMessage = [&](const platform::ShownMessage&) { busyWhileShown = !window.btnBeginBackup->isEnabled(); };
@@ -388,7 +438,7 @@ TEST_F(StartButton, AnExceptionLeavingTheProcedureIsShownAndTheWindowRecovers) {
   EXPECT_TRUE(busyWhileShown);
   ASSERT_EQ(dialogs.shown.size(), 1u);
   EXPECT_EQ(dialogs.shown[0].text, "disk full");
-  EXPECT_EQ(dialogs.shown[0].caption, "Norvale数据迁移工具（V3.1-V4.0）");
+  EXPECT_EQ(dialogs.shown[0].caption, app::kApplicationTitle);
   EXPECT_EQ(dialogs.shown[0].style, 16);
   EXPECT_TRUE(trace.Contains("Leave btnBeginBackupClick"));
   EXPECT_FALSE(window.Busy());
@@ -409,17 +459,22 @@ TEST_F(StartButton, AHeldCloseWaitsUntilTheErrorOfTheRunIsDismissed) {
   EXPECT_FALSE(window.isVisible());
 }
 
-TEST_F(StartButton, ATestThatRaisesCountsAsFailedAndStartsNothing) {
+TEST_F(StartButton, ATestThatRaisesShowsItsErrorBoxAloneAndStartsNothing) {
   window.ConnectDatabase = [](const std::string&) -> bool {
     throw std::runtime_error("driver exploded");
   };
-  window.btnBeginBackupClick();
-  EXPECT_EQ(window.lblContectedStatus->text(), Q("连接不成功"));
+  for (ui::TBmpButton* button : {window.btnBeginBackup, window.btnTestContected}) {
+    SCOPED_TRACE(button->objectName().toStdString());
+    dialogs.shown.clear();
+    button->click();
+    EXPECT_EQ(window.lblContectedStatus->text(), Q("正在连接中..."));
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "driver exploded");
+    EXPECT_EQ(dialogs.shown[0].caption, app::kApplicationTitle);
+    EXPECT_EQ(dialogs.shown[0].style, 16);
+  }
   EXPECT_EQ(backups, 0);
-  ASSERT_EQ(dialogs.shown.size(), 2u);
-  EXPECT_EQ(dialogs.shown[0].text, "driver exploded");
-  EXPECT_EQ(dialogs.shown[0].style, 16);
-  EXPECT_EQ(dialogs.shown[1].caption, "警告");
+  EXPECT_FALSE(window.Busy());
 }
 
 TEST_F(MainWindow, ExitClosesAtOnceWhenIdle) {
@@ -435,9 +490,13 @@ TEST_F(MainWindow, ExitClosesAtOnceWhenIdle) {
 TEST_F(MainWindow, OnlyTheBareBackgroundDragsTheWindow) {
   window.show();
   testsupport::ExpectDrags(&window, {
-      {"bare background", {20, 20}, Qt::LeftButton, true},
+      {"bare background, left button", {20, 20}, Qt::LeftButton, true},
       {"bare background between controls", {300, 300}, Qt::LeftButton, true},
-      {"bare background, no button", {20, 20}, Qt::NoButton, false},
+      {"bare background, right button", {20, 20}, Qt::RightButton, true},
+      {"bare background, middle button", {20, 20}, Qt::MiddleButton, true},
+      {"bare background, two buttons", {20, 20}, Qt::LeftButton | Qt::RightButton, true},
+      {"bare background, no button", {20, 20}, Qt::NoButton, true},
+      {"hint label, right button", {95, 258}, Qt::RightButton, false},
       {"hint label", {95, 258}, Qt::LeftButton, false},
       {"status caption", {95, 220}, Qt::LeftButton, false},
       {"start button", {120, 350}, Qt::LeftButton, false},

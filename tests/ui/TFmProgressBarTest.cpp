@@ -104,7 +104,10 @@ TEST(ProgressWindow, OnlyTheBarePanelDragsTheWindow) {
   testsupport::ExpectDrags(&window, {
       {"bare panel, left button", {6, 6}, Qt::LeftButton, true},
       {"bare panel below the bars", {200, 150}, Qt::LeftButton, true},
-      {"bare panel, no button", {6, 6}, Qt::NoButton, false},
+      {"bare panel, right button", {6, 6}, Qt::RightButton, true},
+      {"bare panel, middle button", {6, 6}, Qt::MiddleButton, true},
+      {"bare panel, no button", {6, 6}, Qt::NoButton, true},
+      {"gauge, right button", {100, 60}, Qt::RightButton, false},
       {"status line", {30, 35}, Qt::LeftButton, false},
       {"gauge", {100, 60}, Qt::LeftButton, false},
       {"detail line", {30, 92}, Qt::LeftButton, false},

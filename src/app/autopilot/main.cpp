@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 
+#include "app/Application.h"
 #include "app/TFImportDate.h"
 #include "app/autopilot/AutopilotDialogs.h"
 #include "platform/Dialogs.h"
@@ -117,8 +118,7 @@ int main(int argc, char** argv) {
   options.target = std::filesystem::absolute(options.target, ec).lexically_normal().string();
   if (options.backup && options.target.size() > 1 && options.target.back() == '/') options.target.pop_back();
 
-  QApplication application(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Norvale数据迁移工具（V3.1-V4.0）"));
+  const auto application = app::InitApplication(argv[0]);
 
   Camera camera(options.screenshots);
   app::TFImportDate* window = nullptr;
