@@ -6,10 +6,11 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libjpeg62-turbo-dev
+  qt6-translations-l10n libxcb1-dev
   zlib1g-dev
   unixodbc unixodbc-dev odbc-postgresql
   postgresql-15 postgresql-client-15
-  fonts-wqy-zenhei xvfb xauth
+  fonts-wqy-zenhei xvfb xauth openbox
   zip unzip p7zip-full python3
   util-linux procps
 )
