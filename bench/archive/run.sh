@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Packs and unpacks a WorkDirectory of 15 XML TableFiles (about 200 MB, generated
 # deterministically) with dmptool and, side by side, with Info-ZIP zip -6 -P / unzip -P, and
-# prints seconds, MB/s, the ratio ours/theirs and dmptool's peak resident memory.
+# prints seconds, MB/s, the ratio ours/theirs and dmptool's peak resident memory. Then packs a
+# folder of many small files and updates that archive with as many new files, beside the time
+# of the first pack.
 #
-#   bench/archive/run.sh [SIZE_MB]        (default 200)
+#   bench/archive/run.sh [SIZE_MB]        (default 200; DM_BENCH_ENTRIES small files, default 12000)
 #
 # Uses the dmptool already built in build/bin (or $DM_BIN); builds nothing itself. Goals:
-# pack <= 0.95 x zip, unpack <= 0.8 x unzip, peak RSS < 64 MB.
+# pack <= 0.95 x zip, unpack <= 0.8 x unzip, peak RSS < 64 MB, update <= 3 x first pack.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -50,8 +52,26 @@ for f in "$work"/*.xml; do
   cmp -s "$f" "$work_root/ours-out/$(basename "$f")" || { echo "MISMATCH: $(basename "$f")" >&2; exit 1; }
 done
 
+# Many entries: the update merges the old directory with the folder's files and must stay linear
+# in the number of entries. After the first pack every file gets a new name, so the update keeps
+# every old entry and appends as many new ones: twice the entries of the first pack.
+entries="${DM_BENCH_ENTRIES:-12000}"
+many="$work_root/many/qimzorstatistics"
+python3 - "$many" "$entries" <<'PY'
+import os, sys
+folder, n = sys.argv[1], int(sys.argv[2])
+os.makedirs(folder)
+for i in range(n):
+    with open(os.path.join(folder, f"T{i:06d}.xml"), "w") as f:
+        f.write(f"<z:row ID='{i}' NAME='row {i}'/>\n" * 4)
+PY
+read -r first_pack first_kb < <(measure "$dmptool" --password "$password" pack "$many" "$work_root/many.dmp")
+python3 -c "import os,sys; [os.rename(os.path.join(sys.argv[1], f), os.path.join(sys.argv[1], 'U' + f[1:])) for f in os.listdir(sys.argv[1])]" "$many"
+read -r update_pack update_kb < <(measure "$dmptool" --password "$password" pack "$many" "$work_root/many.dmp")
+
 python3 - "$mb" "$our_pack" "$zip_pack" "$our_unpack" "$zip_unpack" "$our_pack_kb" "$our_unpack_kb" \
-  "$(stat -c %s "$work_root/ours.dmp")" "$(stat -c %s "$work_root/theirs.zip")" <<'PY'
+  "$(stat -c %s "$work_root/ours.dmp")" "$(stat -c %s "$work_root/theirs.zip")" \
+  "$entries" "$first_pack" "$update_pack" <<'PY'
 import sys
 mb, op, zp, ou, zu = (float(x) for x in sys.argv[1:6])
 opk, ouk, osz, zsz = (int(x) for x in sys.argv[6:10])
@@ -62,4 +82,7 @@ print(f"{'pack':8}{op:10.2f}{rate(op):8.1f}{zp:12.2f}{rate(zp):8.1f}{op/zp:13.2f
 print(f"{'unpack':8}{ou:10.2f}{rate(ou):8.1f}{zu:12.2f}{rate(zu):8.1f}{ou/zu:13.2f}{'<=0.80':>7}")
 print(f"archive size: ours {osz/1048576:.1f} MB, zip {zsz/1048576:.1f} MB")
 print(f"dmptool peak RSS: pack {opk/1024:.1f} MB, unpack {ouk/1024:.1f} MB (goal < 64 MB)")
+n, fp, up = int(sys.argv[10]), float(sys.argv[11]), float(sys.argv[12])
+print(f"{n} small files: first pack {fp:.2f} s; update keeping those {n} entries and adding {n} "
+      f"new files {up:.2f} s; update/first {up/fp if fp > 0 else float('inf'):.2f} (goal <= 3)")
 PY

@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace archive {
 
@@ -49,9 +50,16 @@ DM_ARCHIVE_ERROR(EFOpenError, "Cannot open file")
 
 #undef DM_ARCHIVE_ERROR
 
-// "Cannot open file "<path>". <reason>" with the system's reason for errno `err`.
+// "Cannot open file "<path>". <reason>" with the system's reason for the error code `err`.
 EFOpenError MakeOpenError(const std::string& path, int err);
+// An archive whose records contradict each other: "Not a valid zip file! The archive is
+// damaged: <reason>".
+EBadZipFile MakeDamagedError(const std::string& reason);
 // "Index <index> is out of range".
 EListError MakeIndexError(long long index);
+
+// A name or path as it may be shown in a message: control bytes (a NUL, a line break, an escape
+// sequence) become \xNN, so that a hostile entry name can neither cut nor forge the text.
+std::string PrintableName(std::string_view name);
 
 }  // namespace archive

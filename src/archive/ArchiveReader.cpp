@@ -1,14 +1,9 @@
 #include "archive/ArchiveReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <limits>
 #include <optional>
 #include <unordered_map>
 
@@ -16,6 +11,7 @@
 #include "archive/ByteBuffer.h"
 #include "archive/Crc32.h"
 #include "archive/DosDateTime.h"
+#include "archive/FileIo.h"
 #include "archive/ZipCrypto.h"
 #include "archive/ZipFormat.h"
 #include "archive/ZipInput.h"
@@ -67,17 +63,32 @@ bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && EqualNoCase(s.substr(s.size() - suffix.size()), suffix);
 }
 
-// Takes the Zip64 values of an extra field: a block with tag 1 gives, in order, the uncompressed
-// size, the compressed size, the local header offset and the disk number, each only when its
-// header field holds the all-ones marker. Other blocks are skipped by their length.
-void ParseZip64Extra(TZipHeaderInfo& entry, const std::uint8_t* data, std::size_t size) {
+std::uint16_t Load16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+std::string Number(std::uint64_t n) { return std::to_string(n); }
+
+// Calls `visit(tag, data, length)` for each block of an extra field (2-byte tag, 2-byte length,
+// data); a block whose length runs past the field ends it.
+template <typename Visit>
+void ForEachExtraBlock(const std::uint8_t* data, std::size_t size, Visit visit) {
   ByteReader r(data, size);
   while (r.remaining() >= kExtraBlockHeaderSize) {
     const std::uint16_t tag = r.U16();
     const std::uint16_t length = r.U16();
     const std::uint8_t* block = r.Bytes(length);
     if (block == nullptr) return;
-    if (tag != kZip64ExtraTag) continue;
+    if (!visit(tag, block, length)) return;
+  }
+}
+
+// Takes the Zip64 values of an extra field: a block with tag 1 gives, in order, the uncompressed
+// size, the compressed size, the local header offset and the disk number, each only when its
+// header field holds the all-ones marker. Other blocks are skipped by their length.
+void ParseZip64Extra(TZipHeaderInfo& entry, const std::uint8_t* data, std::size_t size) {
+  ForEachExtraBlock(data, size, [&](std::uint16_t tag, const std::uint8_t* block, std::uint16_t length) {
+    if (tag != kZip64ExtraTag) return true;
     ByteReader z(block, length);
     TZip64Values values;
     values.dataSize = length;
@@ -87,8 +98,26 @@ void ParseZip64Extra(TZipHeaderInfo& entry, const std::uint8_t* data, std::size_
     if (entry.diskNumberStart == kMarker16) values.diskNumberStart = z.U32();
     entry.zip64 = values;
     entry.zip64BlockLength = static_cast<std::uint16_t>(length + kExtraBlockHeaderSize);
-    return;
-  }
+    return false;
+  });
+}
+
+// The UTF-8 name of an Info-ZIP Unicode Path block (tag 0x7075: version 1, the CRC-32 of the name
+// as the header stores it, then the name), when the block belongs to the `stored` name: a tool
+// that renamed the entry without knowing the block left it with the old name's CRC, and such a
+// block is ignored.
+std::optional<std::string> UnicodePathName(const std::vector<std::uint8_t>& extra, const std::string& stored) {
+  std::optional<std::string> name;
+  ForEachExtraBlock(extra.data(), extra.size(), [&](std::uint16_t tag, const std::uint8_t* block, std::uint16_t length) {
+    if (tag != kUnicodePathTag) return true;
+    ByteReader u(block, length);
+    const std::uint8_t version = u.U8();
+    const std::uint32_t crc = u.U32();
+    if (u.ok() && version == 1 && crc == Crc32Of(stored.data(), stored.size()) && u.remaining() > 0)
+      name = u.String(u.remaining());
+    return false;
+  });
+  return name;
 }
 
 // A path component that cannot leave the directory it is joined to.
@@ -115,12 +144,6 @@ std::optional<std::string> SafeRelativeDirectory(const std::string& dir) {
   return relative;
 }
 
-std::string JoinPath(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  if (dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -132,10 +155,11 @@ ArchiveReader::~ArchiveReader() { CloseArchive(); }
 
 void ArchiveReader::SetZipName(const std::string& name) {
   if (name == zipName_) return;
-  struct stat st {};
-  const bool sameFile = entries_ && EqualNoCase(name, zipName_) && ::stat(name.c_str(), &st) == 0 &&
-                        static_cast<std::uint64_t>(st.st_dev) == directoryDevice_ &&
-                        static_cast<std::uint64_t>(st.st_ino) == directoryInode_;
+  bool sameFile = false;
+  if (entries_ && EqualNoCase(name, zipName_)) {
+    const fileio::FileStatus st = fileio::StatusOf(name);
+    sameFile = st.exists && st.device == directoryDevice_ && st.inode == directoryInode_;
+  }
   if (!sameFile) {
     CloseArchive();
     entries_.reset();
@@ -210,7 +234,7 @@ std::string ArchiveReader::ArchiveComment() {
 // Reading the directory
 
 void ArchiveReader::ReadDirectory() {
-  cancel_ = false;
+  ClearCancel();
   FlagGuard busy(busy_, true);
   try {
     OpenArchive();
@@ -324,18 +348,19 @@ bool ArchiveReader::ReadCentralRecord(TZipHeaderInfo& entry) {
     file_->Seek(start);
     return false;
   }
-  entry.SetNameFromArchive(name);
   entry.centralHeaderPosition = start;
   entry.fromCentralRecord = true;
   entry.extraFieldPosition = start + kCentralHeaderSize + nameLength;
   entry.extraFieldLength = entry.centralExtraLength;
   entry.zip64.reset();
   entry.zip64BlockLength = 0;
-  if (entry.centralExtraLength > 0) {
-    std::vector<std::uint8_t> extra(entry.centralExtraLength);
+  std::vector<std::uint8_t> extra(entry.centralExtraLength);
+  if (!extra.empty()) {
     extra.resize(file_->Read(extra.data(), extra.size()));
     ParseZip64Extra(entry, extra.data(), extra.size());
   }
+  const std::optional<std::string> unicodeName = UnicodePathName(extra, name);
+  entry.SetNameFromArchive(name, unicodeName ? &*unicodeName : nullptr);
   // The extra field and the comment are skipped; the comment is read only when asked for.
   file_->Seek(entry.extraFieldPosition + entry.centralExtraLength + entry.commentLength);
   return true;
@@ -345,8 +370,18 @@ void ArchiveReader::ReadCentralDirectory() {
   const TEndCentral& end = *endCentral_;
   // Multi-part archives (an end record on a later disk) are not read.
   if (end.ThisDisk32() != 0) throw EBadZipFile();
+  if (end.zip64Locator && !end.zip64End)
+    throw MakeDamagedError("the Zip64 end record named by its locator is missing");
   const std::uint64_t total = end.TotalEntries64();
-  if (total > 0) file_->Seek(end.CentralOffset64());
+  if (end.EntriesThisDisk64() != total)
+    throw MakeDamagedError("the end record counts " + Number(end.EntriesThisDisk64()) +
+                           " entries on this disk but " + Number(total) + " in all");
+  const std::uint64_t start = end.CentralOffset64();
+  const std::uint64_t size = end.CentralSize64();
+  if (start > file_->Size() || size > file_->Size() - start)
+    throw MakeDamagedError("the central directory (offset " + Number(start) + ", " + Number(size) +
+                           " bytes) lies beyond the end of the file");
+  file_->Seek(start);
   std::vector<std::unique_ptr<TZipHeaderInfo>> read;
   // Every record consumes at least one header's bytes of the file, so a damaged count cannot
   // keep this loop going past the end of the file: the read fails there.
@@ -364,22 +399,75 @@ void ArchiveReader::ReadCentralDirectory() {
       ok = ReadCentralRecord(*entry);
     }
     if (!ok) {
-      if (RebuildFromLocalHeaders()) return;
-      throw EBadZipFile();
+      const std::uint64_t at = file_->Position();
+      if (at == start + size)
+        throw MakeDamagedError("the end record counts " + Number(total) + " entries, the central directory holds " +
+                               Number(k));
+      throw MakeDamagedError("central header " + Number(k + 1) + " of " + Number(total) + " (offset " + Number(at) +
+                             ") has no central header signature");
     }
     read.push_back(std::move(entry));
   }
+  if (file_->Position() != start + size) {
+    std::uint8_t next[4];
+    if (file_->ReadExact(next, sizeof next) && Load32(next) == kCentralHeaderSig)
+      throw MakeDamagedError("the end record counts " + Number(total) + " entries, the central directory holds more");
+    throw MakeDamagedError("the central directory ends at offset " + Number(file_->Position()) +
+                           ", the end record says " + Number(start + size));
+  }
   // The list is ordered with one sort rather than record by record, so that a directory in
-  // reverse order cannot make reading it quadratic; two records for one local header are a
-  // damaged directory.
+  // reverse order cannot make reading it quadratic.
   auto list = std::make_shared<TSortedZip>(SortMode);
   try {
     list->Assign(std::move(read));
   } catch (const EListError&) {
-    if (RebuildFromLocalHeaders()) return;
-    throw EBadZipFile();
+    throw MakeDamagedError("two central records point to the same local header");
   }
+  CheckEntries(*list, start);
   entries_ = std::move(list);
+}
+
+void ArchiveReader::CheckEntries(TSortedZip& list, std::uint64_t entriesEnd) {
+  struct Span {
+    std::uint64_t begin;
+    std::uint64_t end;
+    TZipHeaderInfo* entry;
+  };
+  std::vector<Span> spans;
+  spans.reserve(list.Count());
+  for (std::size_t i = 0; i < list.Count(); ++i) {
+    if (i % 64 == 0) CheckEvents();
+    TZipHeaderInfo& entry = list[i];
+    entry.damage.clear();
+    const std::uint64_t offset = entry.LocalHeaderOffset64();
+    std::uint8_t fixed[kLocalHeaderSize];
+    file_->Seek(offset);
+    if (offset >= entriesEnd || !file_->ReadExact(fixed, sizeof fixed) || Load32(fixed) != kLocalHeaderSig) {
+      entry.damage = "there is no local header at offset " + Number(offset);
+      continue;
+    }
+    const std::uint16_t nameLength = Load16(fixed + kLocalNameLengthOffset);
+    const std::uint16_t extraLength = Load16(fixed + kLocalExtraLengthOffset);
+    std::string name(nameLength, '\0');
+    if (!file_->ReadExact(name.data(), name.size()) || name != entry.StoredName()) {
+      entry.damage = "its local header at offset " + Number(offset) + " names \"" + PrintableName(name) + "\"";
+      continue;
+    }
+    entry.localExtraLength = extraLength;
+    const std::uint64_t dataStart = offset + kLocalHeaderSize + nameLength + extraLength;
+    const std::uint64_t compressed = entry.CompressedSize64();
+    const std::uint64_t dataEnd = compressed > entriesEnd ? entriesEnd + 1 : dataStart + compressed;
+    if (dataEnd > entriesEnd) entry.damage = "its data runs past the start of the central directory";
+    spans.push_back({offset, dataEnd, &entry});
+  }
+  // Entries whose data overlap let a small archive expand without bound: the one whose data
+  // runs into the next entry is damaged.
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    TZipHeaderInfo& earlier = *spans[i - 1].entry;
+    if (spans[i - 1].end > spans[i].begin && earlier.damage.empty())
+      earlier.damage = "its data overlaps entry \"" + PrintableName(spans[i].entry->FullName()) + "\"";
+  }
 }
 
 bool ArchiveReader::RebuildFromLocalHeaders() {
@@ -429,7 +517,8 @@ bool ArchiveReader::RebuildFromLocalHeaders() {
     if (!file_->ReadExact(name.data(), name.size())) break;
     std::vector<std::uint8_t> extra(extraLength);
     if (!file_->ReadExact(extra.data(), extra.size())) break;
-    entry->SetNameFromArchive(name);
+    const std::optional<std::string> unicodeName = UnicodePathName(extra, name);
+    entry->SetNameFromArchive(name, unicodeName ? &*unicodeName : nullptr);
     entry->localExtraLength = extraLength;
     if (extraLength >= kExtraBlockHeaderSize && extra[0] == 1 && extra[1] == 0) {
       ParseZip64Extra(*entry, extra.data(), extra.size());
@@ -472,6 +561,7 @@ bool ArchiveReader::RebuildFromLocalHeaders() {
     entry.SetDiskNumberStart32(0);
     byOffset.erase(it);
   }
+  CheckEntries(*list, endCentral_->CentralOffset64());
   entries_ = std::move(list);
   return true;
 }
@@ -480,18 +570,26 @@ bool ArchiveReader::RebuildFromLocalHeaders() {
 // Extraction
 
 // The working state of one extraction or test pass: its buffers (allocated once per pass), the
-// encryption keys and the running CRC of the entry being decoded.
+// destination folder, the encryption keys and the running CRC of the entry being decoded.
 class ArchiveReader::Pass {
  public:
-  Pass(ArchiveReader& reader, ZipInput& file, Sink sink)
-      : reader_(reader), file_(file), sink_(sink), in_(kWorkBuffer), out_(kWorkBuffer) {}
+  Pass(ArchiveReader& reader, ZipInput& file, Sink sink);
 
-  TEntryOutcome Run(const TZipHeaderInfo& entry);
+  TEntryResult Run(const TZipHeaderInfo& entry);
+  // Makes the folder of a directory entry under DestDir (RecreateDirs).
+  void MakeFolder(const TZipHeaderInfo& entry);
 
  private:
-  std::optional<std::string> TargetPath(const TZipHeaderInfo& entry) const;
-  bool MayOverwrite(const TZipHeaderInfo& entry, const std::string& target) const;
-  int CreateTarget(const std::string& target, std::uint64_t size);
+  struct Target {
+    fileio::Folder sub;  // the entry's own folder below DestDir (RecreateDirs)
+    bool inSub = false;  // false: the file goes straight into DestDir
+    std::string name;
+  };
+  const fileio::Folder& FolderOf(const Target& target) const { return target.inSub ? target.sub : dest_; }
+  // Where the entry goes, or the reason it cannot go anywhere.
+  std::optional<Target> TargetOf(const TZipHeaderInfo& entry, std::string& reason);
+  bool MayOverwrite(const TZipHeaderInfo& entry, const Target& target) const;
+  bool CreateTarget(const Target& target, std::uint64_t size, std::string& reason);
   std::size_t ReadChunk();
   void Write(const std::uint8_t* data, std::size_t size);
   void Store();
@@ -501,6 +599,7 @@ class ArchiveReader::Pass {
   ArchiveReader& reader_;
   ZipInput& file_;
   Sink sink_;
+  fileio::Folder dest_;
   std::vector<std::uint8_t> in_;
   std::vector<std::uint8_t> out_;
 
@@ -512,65 +611,97 @@ class ArchiveReader::Pass {
   std::uint64_t expected_ = 0;   // uncompressed size
   std::uint64_t written_ = 0;
   std::uint32_t crc_ = 0xFFFFFFFF;
-  int fd_ = -1;
-  std::string target_;
+  fileio::File outFile_;
+  const Target* target_ = nullptr;  // the file being written, removed again when it fails
 };
 
-std::optional<std::string> ArchiveReader::Pass::TargetPath(const TZipHeaderInfo& entry) const {
-  if (!SafeComponent(entry.FileName())) return std::nullopt;
-  std::string relative;
-  if (reader_.RecreateDirs) {
-    const auto dir = SafeRelativeDirectory(entry.Directory());
-    if (!dir) return std::nullopt;
-    relative = *dir;
-  }
-  return JoinPath(reader_.destDir_, relative + entry.FileName());
+ArchiveReader::Pass::Pass(ArchiveReader& reader, ZipInput& file, Sink sink)
+    : reader_(reader), file_(file), sink_(sink), in_(kWorkBuffer), out_(kWorkBuffer) {
+  // DestDir and its missing parents are made here; a failure shows at each entry.
+  if (sink_ == Sink::File) dest_ = fileio::Folder::Open(reader_.destDir_, true);
 }
 
-bool ArchiveReader::Pass::MayOverwrite(const TZipHeaderInfo& entry, const std::string& target) const {
+std::optional<ArchiveReader::Pass::Target> ArchiveReader::Pass::TargetOf(const TZipHeaderInfo& entry,
+                                                                         std::string& reason) {
+  if (!SafeComponent(entry.FileName())) {
+    reason = "its name could leave the destination folder";
+    return std::nullopt;
+  }
+  if (!dest_.IsOpen()) {
+    reason = "the destination folder " + PrintableName(reader_.destDir_) + " cannot be opened: " +
+             (fileio::IsLinkError(dest_.Error()) ? "a symbolic link is on its way" : fileio::ErrorText(dest_.Error()));
+    return std::nullopt;
+  }
+  Target target{fileio::Folder(), false, entry.FileName()};
+  if (reader_.RecreateDirs) {
+    const auto dir = SafeRelativeDirectory(entry.Directory());
+    if (!dir) {
+      reason = "its name could leave the destination folder";
+      return std::nullopt;
+    }
+    if (!dir->empty()) {
+      target.sub = dest_.Descend(*dir, true);
+      target.inSub = true;
+      if (!target.sub.IsOpen()) {
+        reason = "its folder " + PrintableName(*dir) + " cannot be opened: " +
+                 (fileio::IsLinkError(target.sub.Error()) ? "a symbolic link is on its way" : fileio::ErrorText(target.sub.Error()));
+        return std::nullopt;
+      }
+    }
+  }
+  return target;
+}
+
+void ArchiveReader::Pass::MakeFolder(const TZipHeaderInfo& entry) {
+  if (!dest_.IsOpen()) return;
+  if (const auto dir = SafeRelativeDirectory(entry.Directory())) dest_.Descend(*dir, true);
+}
+
+bool ArchiveReader::Pass::MayOverwrite(const TZipHeaderInfo& entry, const Target& target) const {
   switch (reader_.OverwriteMode) {
     case TOverwriteMode::Always: return true;
     case TOverwriteMode::Never: return false;
     case TOverwriteMode::Prompt:
-      return platform::Dialogs().MessageBox("Replace existing file " + entry.FileName() + "?", "File Exists Alert",
-                                            platform::kMbYesNo) == platform::kIdYes;
+      return platform::Dialogs().MessageBox("Replace existing file " + PrintableName(entry.FileName()) + "?",
+                                            "File Exists Alert", platform::kMbYesNo) == platform::kIdYes;
     case TOverwriteMode::ifNewer:
     case TOverwriteMode::ifOlder: {
-      const auto existing = DosDateTime::FileTime(target);
-      if (!existing) return true;
+      const auto modified = FolderOf(target).ModifiedTime(target.name);
+      if (!modified) return true;
+      const std::uint32_t existing = DosDateTime::FromTime(*modified);
       const std::uint32_t mine = DosDateTime::NormaliseDos(entry.dosDateTime);
-      return reader_.OverwriteMode == TOverwriteMode::ifNewer ? mine > *existing : mine < *existing;
+      return reader_.OverwriteMode == TOverwriteMode::ifNewer ? mine > existing : mine < existing;
     }
   }
   return false;
 }
 
-int ArchiveReader::Pass::CreateTarget(const std::string& target, std::uint64_t size) {
-  // O_NOFOLLOW: a symbolic link planted in the destination is never written through.
-  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-  int fd = ::open(target.c_str(), flags, 0666);
-  if (fd < 0 && (errno == EACCES || errno == EPERM) && reader_.ReplaceReadOnly) {
-    const auto attrs = platform::GetFileAttributes(target);
-    if (attrs && (*attrs & platform::kAttrReadOnly)) {
-      platform::SetFileAttributes(target, *attrs & ~platform::kAttrReadOnly);
-      fd = ::open(target.c_str(), flags, 0666);
-    }
+bool ArchiveReader::Pass::CreateTarget(const Target& target, std::uint64_t size, std::string& reason) {
+  // The folder creates the file without following a link of its name: a symbolic link planted
+  // in the destination is never written through.
+  fileio::File file = FolderOf(target).CreateFile(target.name);
+  if (!file.IsOpen() && reader_.ReplaceReadOnly && FolderOf(target).MakeWritable(target.name))
+    file = FolderOf(target).CreateFile(target.name);
+  if (!file.IsOpen()) {
+    reason = fileio::IsLinkError(file.Error()) ? "a symbolic link stands in its place" : fileio::ErrorText(file.Error());
+    return false;
   }
-  if (fd < 0) return -1;
   // The file gets its full size before any data is written.
-  if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
-      ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
-    ::close(fd);
-    ::unlink(target.c_str());
-    return -1;
+  if (!file.SetSize(size)) {
+    reason = fileio::ErrorText(file.Error());
+    file.Close();
+    FolderOf(target).RemoveFile(target.name);
+    return false;
   }
-  return fd;
+  outFile_ = std::move(file);
+  target_ = &target;
+  return true;
 }
 
 void ArchiveReader::Pass::DiscardTarget() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  if (!target_.empty()) ::unlink(target_.c_str());
+  outFile_ = fileio::File();
+  if (target_ != nullptr) FolderOf(*target_).RemoveFile(target_->name);
+  target_ = nullptr;
 }
 
 std::size_t ArchiveReader::Pass::ReadChunk() {
@@ -585,15 +716,7 @@ std::size_t ArchiveReader::Pass::ReadChunk() {
 void ArchiveReader::Pass::Write(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return;
   if (written_ + size > expected_) throw EBiggerThanUncompressed();
-  if (fd_ >= 0) {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = ::write(fd_, data + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw ECantWriteUCF();
-      done += static_cast<std::size_t>(n);
-    }
-  }
+  if (outFile_.IsOpen() && !outFile_.WriteAt(written_, data, size)) throw ECantWriteUCF();
   crc_ = Crc32Update(crc_, data, size);
   written_ += size;
 }
@@ -608,7 +731,7 @@ void ArchiveReader::Pass::Store() {
 
 void ArchiveReader::Pass::Inflate() {
   z_stream zs{};
-  if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) throw EZCompressionError();
+  if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) throw EZCompressionError("the decompressor could not be started");
   struct End {
     z_stream& zs;
     ~End() { inflateEnd(&zs); }
@@ -624,7 +747,12 @@ void ArchiveReader::Pass::Inflate() {
     // Without input and without the end of the stream, inflate reports Z_BUF_ERROR: the loop
     // cannot spin on a truncated stream.
     ret = inflate(&zs, Z_NO_FLUSH);
-    if (ret < 0 || ret == Z_NEED_DICT) throw EZCompressionError();
+    if (ret == Z_BUF_ERROR && remaining_ == 0)
+      throw EZCompressionError("its deflate data ends before the end of the stream (after " + Number(zs.total_in) +
+                               " bytes)");
+    if (ret < 0 || ret == Z_NEED_DICT)
+      throw EZCompressionError("its deflate data is damaged at byte " + Number(zs.total_in) + " (" +
+                               (zs.msg != nullptr ? zs.msg : "invalid data") + ")");
     if (zs.avail_out == 0 || ret == Z_STREAM_END) {
       Write(out_.data(), kChunk - zs.avail_out);
       zs.next_out = out_.data();
@@ -633,42 +761,48 @@ void ArchiveReader::Pass::Inflate() {
   }
 }
 
-TEntryOutcome ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
+TEntryResult ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
   const TZipHeaderInfo entry = original;  // the working copy
-  fd_ = -1;
-  target_.clear();
+  TEntryResult result;
+  result.name = entry.FullName();
+  const auto finish = [&](TEntryOutcome outcome, std::string reason = {}) {
+    result.outcome = outcome;
+    result.reason = std::move(reason);
+    return result;
+  };
+  outFile_ = fileio::File();
+  target_ = nullptr;
 
-  // Only the name and extra lengths of the local header are used, to find the data.
+  if (!entry.damage.empty()) return finish(TEntryOutcome::Damaged, entry.damage);
+  if (entry.compressionMethod == kMethodWinZipAes) return finish(TEntryOutcome::Unsupported, "unsupported encryption (AES)");
+
+  // Only the name and extra lengths of the local header are used, to find the data; the
+  // directory has checked its signature and name.
   const std::uint64_t localOffset = entry.LocalHeaderOffset64();
   std::uint8_t local[kLocalHeaderSize];
   file_.Seek(localOffset);
-  if (!file_.ReadExact(local, sizeof local)) throw EFatalUnzipError();
-  ByteReader lr(local + kLocalNameLengthOffset, 4);
-  const std::uint16_t localName = lr.U16();
-  const std::uint16_t localExtra = lr.U16();
-  std::uint64_t dataStart = localOffset + kLocalHeaderSize + localName + localExtra;
+  if (!file_.ReadExact(local, sizeof local)) return finish(TEntryOutcome::Damaged, "its local header is cut short");
+  std::uint64_t dataStart = localOffset + kLocalHeaderSize + Load16(local + kLocalNameLengthOffset) +
+                            Load16(local + kLocalExtraLengthOffset);
   remaining_ = entry.CompressedSize64();
   expected_ = entry.UncompressedSize64();
   written_ = 0;
   crc_ = 0xFFFFFFFF;
 
-  std::string target;
+  std::optional<Target> target;
   if (sink_ == Sink::File) {
-    const auto path = TargetPath(entry);
-    if (!path) return TEntryOutcome::CreateError;
-    target = *path;
-    const std::filesystem::path parent = std::filesystem::path(target).parent_path();
-    std::error_code ec;
-    if (!parent.empty() && !std::filesystem::exists(parent, ec)) std::filesystem::create_directories(parent, ec);
+    std::string reason;
+    target = TargetOf(entry, reason);
+    if (!target) return finish(TEntryOutcome::CreateError, reason);
   }
 
   decryptInput_ = decryptOutput_ = false;
   if (entry.IsEncrypted()) {
     keys_.Init(reader_.Password);
     std::uint8_t header[kEncryptionHeaderSize];
-    if (remaining_ < kEncryptionHeaderSize) throw EFatalUnzipError();
+    if (remaining_ < kEncryptionHeaderSize) return finish(TEntryOutcome::Damaged, "it is too short for its encryption header");
     file_.Seek(dataStart);
-    if (!file_.ReadExact(header, sizeof header)) throw EFatalUnzipError();
+    if (!file_.ReadExact(header, sizeof header)) return finish(TEntryOutcome::Damaged, "its data ends early");
     keys_.Decrypt(header, sizeof header);
     remaining_ -= kEncryptionHeaderSize;
     dataStart += kEncryptionHeaderSize;
@@ -678,17 +812,15 @@ TEntryOutcome ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
     const std::uint8_t check = (entry.flags & kFlagDataDescriptor)
                                    ? static_cast<std::uint8_t>((entry.storedDosDateTime >> 8) & 0xFF)
                                    : static_cast<std::uint8_t>(entry.crc32 >> 24);
-    if (header[kEncryptionHeaderSize - 1] != check) return TEntryOutcome::BadPassword;
+    if (header[kEncryptionHeaderSize - 1] != check) return finish(TEntryOutcome::BadPassword);
     decryptInput_ = entry.compressionMethod != kMethodStored;
     decryptOutput_ = !decryptInput_;
   }
 
-  if (sink_ == Sink::File) {
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0 && !MayOverwrite(entry, target)) return TEntryOutcome::NoOverwrite;
-    fd_ = CreateTarget(target, expected_);
-    if (fd_ < 0) return TEntryOutcome::CreateError;
-    target_ = target;
+  if (target) {
+    if (FolderOf(*target).Holds(target->name) && !MayOverwrite(entry, *target)) return finish(TEntryOutcome::NoOverwrite);
+    std::string reason;
+    if (!CreateTarget(*target, expected_, reason)) return finish(TEntryOutcome::CreateError, reason);
   }
 
   bool unknown = false;
@@ -705,6 +837,13 @@ TEntryOutcome ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
     }
   } catch (const EBiggerThanUncompressed&) {
     bigger = true;
+  } catch (const EFatalUnzipError&) {
+    // Damaged data is this entry's failure: the other entries are still decoded and reported.
+    DiscardTarget();
+    return finish(TEntryOutcome::Damaged, "its data ends early (" + std::string(EFatalUnzipError::kDefaultMessage) + ")");
+  } catch (const EZCompressionError& e) {
+    DiscardTarget();
+    return finish(TEntryOutcome::Damaged, e.what());
   } catch (...) {
     // The pass ends; a partly written file is not left behind looking complete.
     DiscardTarget();
@@ -716,16 +855,16 @@ TEntryOutcome ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
   const bool sound = !unknown && !bigger && ~crc_ == entry.crc32 && written_ == expected_;
   if (!sound) {
     DiscardTarget();
-    return unknown ? TEntryOutcome::UnknownMethod : TEntryOutcome::BadCrc;
+    return finish(unknown ? TEntryOutcome::UnknownMethod : TEntryOutcome::BadCrc);
   }
-  if (fd_ >= 0) {
-    if (reader_.FlushFilesOnClose) ::fsync(fd_);
-    DosDateTime::SetFileTime(fd_, entry.dosDateTime);
-    ::close(fd_);
-    fd_ = -1;
-    if (reader_.RetainAttributes) platform::SetFileAttributes(target_, entry.externalAttributes);
+  if (outFile_.IsOpen()) {
+    if (reader_.FlushFilesOnClose) outFile_.Sync();
+    DosDateTime::SetFileTime(outFile_.Native(), entry.dosDateTime);
+    if (reader_.RetainAttributes) outFile_.SetReadOnly((entry.externalAttributes & platform::kAttrReadOnly) != 0);
+    outFile_.Close();
   }
-  return TEntryOutcome::Extracted;
+  target_ = nullptr;
+  return finish(TEntryOutcome::Extracted);
 }
 
 int ArchiveReader::ExtractSelected() { return RunPass(Sink::File); }
@@ -734,10 +873,10 @@ int ArchiveReader::TestSelected() { return RunPass(Sink::Null); }
 
 int ArchiveReader::RunPass(Sink sink) {
   FlagGuard busy(busy_, true);
+  ClearCancel();
   results_.clear();
   if (sink == Sink::File && destDir_ == "?") return 0;
   ReadDirectory();
-  cancel_ = false;
 
   const bool keepOpen = KeepZipOpen;
   struct Restore {
@@ -755,10 +894,7 @@ int ArchiveReader::RunPass(Sink sink) {
   // The pass holds its own references: handling events may let other code reset the reader.
   const std::shared_ptr<TSortedZip> list = entries_;
   const std::shared_ptr<ZipInput> file = file_;
-  if (sink == Sink::File && !destDir_.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::exists(destDir_, ec)) std::filesystem::create_directories(destDir_, ec);
-  }
+  Pass pass(*this, *file, sink);
 
   std::vector<std::size_t> todo;
   for (std::size_t i = 0; i < list->Count(); ++i) {
@@ -766,12 +902,7 @@ int ArchiveReader::RunPass(Sink sink) {
     TZipHeaderInfo& entry = (*list)[i];
     if (entry.IsDirectory()) {
       // Directory entries are never extracted as files; with RecreateDirs they make their folder.
-      if (RecreateDirs && sink == Sink::File && (entry.selected != 0 || DoAll)) {
-        if (const auto dir = SafeRelativeDirectory(entry.Directory())) {
-          std::error_code ec;
-          std::filesystem::create_directories(JoinPath(destDir_, *dir), ec);
-        }
-      }
+      if (RecreateDirs && sink == Sink::File && (entry.selected != 0 || DoAll)) pass.MakeFolder(entry);
       continue;
     }
     if (entry.selected == 0 && !DoAll) continue;
@@ -784,16 +915,14 @@ int ArchiveReader::RunPass(Sink sink) {
   }
 
   int count = 0;
-  if (!todo.empty()) {
-    Pass pass(*this, *file, sink);
-    for (const std::size_t i : todo) {
-      CheckEvents();
-      TZipHeaderInfo& entry = (*list)[i];
-      entry.toExtract = 0;
-      const TEntryOutcome outcome = pass.Run(entry);
-      results_.push_back({i, entry.FullName(), outcome});
-      if (outcome == TEntryOutcome::Extracted) ++count;
-    }
+  for (const std::size_t i : todo) {
+    CheckEvents();
+    TZipHeaderInfo& entry = (*list)[i];
+    entry.toExtract = 0;
+    TEntryResult result = pass.Run(entry);
+    result.index = i;
+    if (result.outcome == TEntryOutcome::Extracted) ++count;
+    results_.push_back(std::move(result));
   }
   return count;
 }

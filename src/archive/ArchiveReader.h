@@ -10,7 +10,14 @@
 //
 // Paths: the platform separator '/' is used throughout; an entry's directory part ends in '/'.
 // Extraction is flat unless RecreateDirs is set: every file lands directly in DestDir under its
-// file part, and names that could leave DestDir ("", ".", "..", a NUL byte) are refused.
+// file part, and names that could leave DestDir ("", ".", "..", a NUL byte) are refused. DestDir
+// and every folder below it are opened without following symbolic links.
+//
+// The reader believes an archive only as far as its records agree: a central header without its
+// signature, an end record whose counts or sizes disagree with the central directory, or two
+// records for one local header make the whole archive damaged (EBadZipFile, with the reason); an
+// entry whose local header disagrees with its central record, or whose data overlaps another
+// entry's, is damaged alone and is reported by name while the others are still decoded.
 //
 // Failures are EZipError subclasses (ArchiveErrors.h), the archive file's open error included
 // (EFOpenError). Owned by the reader's developer; the writer shares TZipHeaderInfo, TEndCentral
@@ -40,13 +47,16 @@ enum class TEntryOutcome : std::uint8_t {
   BadCrc,        // decoded, but the CRC-32 did not match (or it decoded to too many bytes)
   NoOverwrite,   // the target existed and was not to be replaced
   CreateError,   // the target could not be created or sized, or its name was refused
-  UnknownMethod  // a compression method this reader does not decode
+  UnknownMethod, // a compression method this reader does not decode
+  Damaged,       // the entry's records or data are damaged (the reason says how and where)
+  Unsupported    // an encryption this reader does not decode (the reason names it)
 };
 
 struct TEntryResult {
   std::size_t index = 0;  // position in the entry list
   std::string name;       // directory part plus file part
   TEntryOutcome outcome = TEntryOutcome::Extracted;
+  std::string reason;     // for Damaged, Unsupported and CreateError: what went wrong
 };
 
 class ArchiveReader {
@@ -127,6 +137,8 @@ class ArchiveReader {
   void Reset();
   // Dispatches pending events when DoProcessMessages is set; honours a cancel request.
   void CheckEvents();
+  // Every operation starts without the cancel request of an earlier one.
+  void ClearCancel() { cancel_ = false; }
 
  private:
   class Pass;
@@ -140,6 +152,9 @@ class ArchiveReader {
   bool ReadCentralRecord(TZipHeaderInfo& entry);
   // Rebuilds the entry list from the local headers; false when none is found.
   bool RebuildFromLocalHeaders();
+  // Reads every entry's local header and marks the entries whose local header disagrees with
+  // the central record or whose data runs into another entry or the central directory.
+  void CheckEntries(TSortedZip& list, std::uint64_t entriesEnd);
 
   std::string zipName_;
   std::string destDir_;

@@ -19,8 +19,9 @@ std::string BuildArchivePassword(std::string_view text);
 std::string ArchivePassword();
 
 // Packs the WorkDirectory `workDirectory` (no trailing separator) into the BackupArchive
-// `archivePath` with the backup's settings. Exceptions of the writer pass to the caller; a file of
-// the WorkDirectory that could not be read raises EZipError after packing.
+// `archivePath` with the backup's settings. Exceptions of the writer pass to the caller; the
+// archive is then absent (or, when one existed, unchanged), a file of the WorkDirectory that
+// could not be read whole included.
 void compress(ArchiveWriter& writer, const std::string& archivePath,
               const std::string& workDirectory);
 

@@ -1,16 +1,10 @@
 #include "archive/ArchiveWriter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string_view>
+#include <unordered_map>
 
 #include "archive/ArchiveErrors.h"
 #include "archive/ByteBuffer.h"
@@ -18,13 +12,13 @@
 #include "archive/Deflater.h"
 #include "archive/DosDateTime.h"
 #include "archive/EncryptionHeaderRandom.h"
+#include "archive/FileIo.h"
 #include "archive/FileWalker.h"
 #include "archive/ZipCrypto.h"
 #include "archive/ZipFormat.h"
 #include "archive/ZipInput.h"
 #include "archive/ZipOutput.h"
 #include "platform/CodePage.h"
-#include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 
 namespace archive {
@@ -56,39 +50,6 @@ std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Closes a source file descriptor on every way out.
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Reads up to `size` bytes, retrying short reads so that only the end of the file (or an error,
-// taken as the end) returns less.
-std::size_t ReadFull(int fd, std::uint8_t* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t got = ::read(fd, data + done, size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
 }
 
 // An extra field without its Zip64 block (other blocks are kept as they are; a block whose length
@@ -146,10 +107,10 @@ class ArchiveWriter::Run {
   void MergeOldArchive(ZipInput& old);
   void KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry);
   void PackOne(SourceFile& source);
-  bool PackFileData(TZipHeaderInfo& info, int fd, std::uint64_t expectedSize,
-                    const std::string& path);
+  bool PackFileData(TZipHeaderInfo& info, fileio::File& file, bool stored, const std::string& path);
   void WriteCentralDirectory();
   void ReplaceArchive(const std::string& temporary);
+  bool StoredUncompressed(const std::string& fileName) const;
 
   void Write(const void* data, std::size_t size);
   void WriteEncrypted(std::uint8_t* data, std::size_t size);
@@ -176,7 +137,8 @@ class ArchiveWriter::Run {
   std::vector<NewEntry> entries_;
   std::set<std::string> names_;  // directory part + file part, ASCII case folded
   int packed_ = 0;
-  mode_t archiveMode_ = 0644;  // permissions of the archive being updated
+  std::uint32_t archiveMode_ = 0644;  // permissions of the archive being written
+  std::vector<std::string> disposed_;  // sources to delete once the archive is in place (Dispose)
 };
 
 ArchiveWriter::ArchiveWriter() = default;
@@ -212,7 +174,7 @@ int ArchiveWriter::PackFiles() {
     std::vector<std::string>& list;
     ~ClearFilesList() { list.clear(); }
   } clearFilesList{FilesList};
-  skipped_.clear();
+  ClearCancel();
   if (Trim(ZipName()).empty()) return 0;
 
   FlagGuard busy(packing_, true);
@@ -398,8 +360,9 @@ void ArchiveWriter::Run::PackOne(SourceFile& source) {
   info->SetFileName(source.filePart);
   if (NameTaken(*info)) return;
 
-  std::unique_ptr<FileHandle> file;
+  fileio::File file;
   std::uint64_t size = 0;
+  bool stored = false;
   if (source.isDirectory) {
     std::string bare = source.path;
     while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
@@ -409,18 +372,21 @@ void ArchiveWriter::Run::PackOne(SourceFile& source) {
     if (const auto attributes = platform::GetFileAttributes(bare))
       info->externalAttributes = *attributes;
   } else {
-    const auto attributes = platform::GetFileAttributes(source.path);
-    // Not blocking: a named pipe among the files would otherwise wait for a writer for ever.
-    file = std::make_unique<FileHandle>(attributes ? ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1);
-    struct stat st {};
-    if (file->get() < 0 || ::fstat(file->get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      w_.skipped_.push_back(source.path);
-      return;
-    }
-    info->externalAttributes = *attributes;
-    info->dosDateTime = DosDateTime::FileTime(file->get()).value_or(DosDateTime::Now());
-    size = static_cast<std::uint64_t>(st.st_size);
+    // A file that the walk found but that cannot be read now (it vanished, it is locked, it is
+    // a named pipe) fails the run: an archive without it must not pass for a complete one.
+    file = fileio::File::OpenForReading(source.path);
+    if (!file.IsOpen()) throw MakeOpenError(source.path, file.Error());
+    const fileio::FileStatus status = file.Status();
+    info->externalAttributes = platform::GetFileAttributes(source.path).value_or(platform::kAttrArchive);
+    info->dosDateTime = DosDateTime::FileTime(file.Native()).value_or(DosDateTime::Now());
+    size = status.size;
     info->SetUncompressedSize64(size);
+    stored = StoredUncompressed(source.filePart);
+    // The local header is written before the compressed size is known and cannot grow later:
+    // an entry that may reach 4 GiB compressed gets its Zip64 block from the start.
+    const std::uint64_t worst = (stored ? size : Deflater::WorstCase(size)) +
+                                (w_.Password.empty() ? 0 : zip::kEncryptionHeaderSize);
+    info->reserveLocalZip64 = !zip::Fits32(worst);
   }
   info->internalAttributes = 0;
   info->SetDiskNumberStart32(0);
@@ -434,45 +400,61 @@ void ArchiveWriter::Run::PackOne(SourceFile& source) {
     bool settled = false;
     for (int attempt = 1; attempt <= kPackAttempts && !settled; ++attempt) {
       if (attempt > 1) out_.Seek(dataStart);
-      settled = PackFileData(*info, file->get(), size, source.path);
+      settled = PackFileData(*info, file, stored, source.path);
     }
-    if (!settled) throw EZipError("File changed while being packed: " + source.path);
+    if (!settled) throw EZipError("File changed while being packed: " + PrintableName(source.path));
+    if (info->UncompressedSize64() < size) {
+      throw EZipError("The file \"" + PrintableName(source.path) + "\" became shorter while it was packed: " +
+                      std::to_string(info->UncompressedSize64()) + " of " + std::to_string(size) + " bytes");
+    }
 
     const std::uint64_t end = out_.Position();
     out_.Seek(info->LocalHeaderOffset64());
     const std::vector<std::uint8_t> final = info->LocalHeaderBytes();
-    // The final header must fit the space of the provisional one; it only grows when a file just
-    // under 4 GiB deflates to 4 GiB or more.
+    // The final header must fit the space of the provisional one; with the Zip64 block reserved
+    // above, it grows only when the file grew past 4 GiB while it was packed.
     if (final.size() != provisional.size())
-      throw EZipError("Entry too large for its local header: " + source.path);
+      throw EZipError("Entry too large for its local header: " + PrintableName(source.path));
     Write(final.data(), final.size());
     out_.Seek(end);
   }
   Append(std::move(info));
 
-  if (w_.Dispose && !source.isDirectory) ::unlink(source.path.c_str());
+  if (w_.Dispose && !source.isDirectory) disposed_.push_back(source.path);
+}
+
+bool ArchiveWriter::Run::StoredUncompressed(const std::string& fileName) const {
+  if (w_.PackLevel == 0) return true;
+  for (const std::string& pattern : w_.NoCompressList)
+    if (MatchesPattern(fileName, pattern)) return true;
+  return false;
 }
 
 // Writes the entry's data (encryption header included) from the start of the file. Returns false
 // when the file changed between the CRC pre-pass and the compression, so the encryption header
-// carries a wrong check value and the entry must be written again.
-bool ArchiveWriter::Run::PackFileData(TZipHeaderInfo& info, int fd, std::uint64_t expectedSize,
+// carries a wrong check value and the entry must be written again. A read error raises: it is
+// never taken for the end of the file.
+bool ArchiveWriter::Run::PackFileData(TZipHeaderInfo& info, fileio::File& file, bool stored,
                                       const std::string& path) {
   const std::uint64_t dataStart = out_.Position();
   const bool password = !w_.Password.empty();
+  // Reads from an explicit position, so nothing has to rewind the file between the passes.
+  std::uint64_t position = 0;
+  const auto read = [&](std::uint8_t* buffer, std::size_t capacity) {
+    const std::optional<std::size_t> got = file.ReadAt(position, buffer, capacity);
+    if (!got) throw EZipError("Cannot read file \"" + PrintableName(path) + "\": " + fileio::ErrorText(file.Error()));
+    position += *got;
+    return *got;
+  };
+
   std::uint32_t preCrc = 0;
-  if (::lseek(fd, 0, SEEK_SET) < 0) return true;
   if (password) {
     // The check bytes of the encryption header need the CRC before the data is written.
     std::vector<std::uint8_t> block(kCrcBlock);
     std::uint32_t reg = 0xFFFFFFFFu;
-    for (;;) {
-      const std::size_t got = ReadFull(fd, block.data(), block.size());
-      if (got == 0) break;
-      reg = Crc32Update(reg, block.data(), got);
-    }
+    for (std::size_t got; (got = read(block.data(), block.size())) > 0;) reg = Crc32Update(reg, block.data(), got);
     preCrc = ~reg;
-    ::lseek(fd, 0, SEEK_SET);
+    position = 0;
     info.crc32 = preCrc;
     keys_.Init(w_.Password);
     random_.Seed(NextHeaderSeed());
@@ -486,24 +468,19 @@ bool ArchiveWriter::Run::PackFileData(TZipHeaderInfo& info, int fd, std::uint64_
   encrypting_ = password;
 
   std::uint32_t reg = 0xFFFFFFFFu;
-  std::uint64_t read = 0;
-  bool stored = w_.PackLevel == 0;
-  const std::string name = info.FileName();
-  for (const std::string& pattern : w_.NoCompressList) stored = stored || MatchesPattern(name, pattern);
+  std::uint64_t total = 0;
   if (stored) {
     std::vector<std::uint8_t> block(kStoreBlock);
-    for (;;) {
-      const std::size_t got = ReadFull(fd, block.data(), block.size());
-      if (got == 0) break;
-      read += got;
+    for (std::size_t got; (got = read(block.data(), block.size())) > 0;) {
+      total += got;
       reg = Crc32Update(reg, block.data(), got);
       WriteEncrypted(block.data(), got);
     }
     info.compressionMethod = zip::kMethodStored;
   } else {
-    read = deflater_.Compress(
+    total = deflater_.Compress(
         [&](std::uint8_t* buffer, std::size_t capacity) {
-          const std::size_t got = ReadFull(fd, buffer, capacity);
+          const std::size_t got = read(buffer, capacity);
           reg = Crc32Update(reg, buffer, got);
           return got;
         },
@@ -514,13 +491,7 @@ bool ArchiveWriter::Run::PackFileData(TZipHeaderInfo& info, int fd, std::uint64_
   const std::uint32_t crc = ~reg;
   if (password && crc != preCrc) return false;
 
-  if (read < expectedSize) {
-    platform::Dialogs().MessageBox("The file became shorter while it was packed: " +
-                                       std::to_string(read) + " of " +
-                                       std::to_string(expectedSize) + " bytes were packed.",
-                                   path, platform::kMbIconWarning);
-  }
-  info.SetUncompressedSize64(read);
+  info.SetUncompressedSize64(total);
   info.crc32 = crc;
   std::uint16_t flags = 0;
   if (w_.PackLevel <= 2) flags |= zip::kFlagFastCompression;
@@ -535,6 +506,9 @@ bool ArchiveWriter::Run::PackFileData(TZipHeaderInfo& info, int fd, std::uint64_
 // --- update ---
 
 void ArchiveWriter::Run::KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry) {
+  // A damaged entry would carry its damage into the new archive; the old one stays as it is.
+  if (!entry.damage.empty())
+    throw MakeDamagedError("its entry \"" + PrintableName(entry.FullName()) + "\" cannot be kept: " + entry.damage);
   // The old local header gives the length of its name and extra field.
   std::uint8_t local[zip::kLocalHeaderSize];
   const std::uint64_t oldOffset = entry.LocalHeaderOffset64();
@@ -619,14 +593,21 @@ void ArchiveWriter::Run::KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry
 }
 
 void ArchiveWriter::Run::MergeOldArchive(ZipInput& old) {
+  // The sources by their stored name, ASCII case folded, each name's sources in list order: an
+  // archive of many entries is merged in one pass instead of a search of the list per entry.
+  std::unordered_map<std::string, std::vector<SourceFile*>> byName;
+  byName.reserve(sources_.size());
+  for (SourceFile& source : sources_) byName[FoldAscii(source.directoryPart + source.filePart)].push_back(&source);
+
   for (int i = 0; i < w_.EntryCount(); ++i) {
     const TZipHeaderInfo& entry = w_.Entry(i);
     SourceFile* match = nullptr;
-    for (SourceFile& source : sources_) {
-      if (source.done) continue;
-      if (EqualIgnoringAsciiCase(source.directoryPart + source.filePart, entry.FullName())) {
-        match = &source;
-        break;
+    if (const auto found = byName.find(FoldAscii(entry.FullName())); found != byName.end()) {
+      for (SourceFile* source : found->second) {
+        if (!source->done) {
+          match = source;
+          break;
+        }
       }
     }
     bool replace = false;
@@ -669,33 +650,45 @@ void ArchiveWriter::Run::WriteCentralDirectory() {
   Write(bytes.data(), bytes.size());
 }
 
-// Puts the finished temporary file in place of the archive. A rename replaces the old archive in
-// one step; across file systems the copy goes to "<archive>$$$" first and is renamed over the
-// archive only when complete, so the old archive is never lost half-way.
+// Puts the finished temporary file in place of the archive. A rename replaces the old archive (if
+// any) in one step; across file systems the copy goes to "<archive>$$$" first and is renamed over
+// the archive only when complete and on the disk, so the old archive is never lost half-way.
+// The folder is synced after the rename, so that the new name survives a crash.
 void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
   const std::string& target = w_.ZipName();
-  if (::rename(temporary.c_str(), target.c_str()) == 0) return;
-  const std::string failure = "Error: Could not copy from " + temporary + " -> " + target;
-  if (errno != EXDEV) throw EZipError(failure);
+  const int renamed = fileio::Rename(temporary, target);
+  if (renamed == 0) {
+    fileio::SyncFolderOf(target);
+    return;
+  }
+  const std::string failure = "Error: Could not copy from " + PrintableName(temporary) + " -> " + PrintableName(target);
+  if (!fileio::IsCrossDeviceError(renamed)) throw EZipError(failure);
 
   const std::string staging = target + "$$$";
-  const FileHandle in(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
+  fileio::File in = fileio::File::OpenForReading(temporary);
+  fileio::File out = fileio::File::CreateOrTruncate(staging, archiveMode_);
+  if (!in.IsOpen() || !out.IsOpen()) throw EZipError(failure);
   ZipOutput copy;
-  if (in.get() < 0 || !copy.Create(staging)) throw EZipError(failure);
-  ::chmod(staging.c_str(), archiveMode_);
   try {
+    // Created under the process's mask: the archive's own permissions are set explicitly.
+    out.SetPermissions(archiveMode_);
+    copy.Adopt(std::move(out));
     std::vector<std::uint8_t> block(1 << 16);
     std::uint64_t copied = 0;
-    for (std::size_t got; (got = ReadFull(in.get(), block.data(), block.size())) > 0;) {
-      copy.Write(block.data(), got);
-      copied += got;
+    for (;;) {
+      const std::optional<std::size_t> got = in.ReadAt(copied, block.data(), block.size());
+      if (!got) throw EZipError(failure);
+      if (*got == 0) break;
+      copy.Write(block.data(), *got);
+      copied += *got;
     }
     copy.Close();
-    if (copied == 0 || ::rename(staging.c_str(), target.c_str()) != 0) throw EZipError(failure);
-    ::unlink(temporary.c_str());
+    if (copied == 0 || fileio::Rename(staging, target) != 0) throw EZipError(failure);
+    fileio::SyncFolderOf(target);
+    fileio::Remove(temporary);
   } catch (...) {
     copy.Abandon();
-    ::unlink(staging.c_str());
+    fileio::Remove(staging);
     throw;
   }
 }
@@ -703,29 +696,32 @@ void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
 int ArchiveWriter::Run::Execute() {
   ExpandFilesList();
 
+  // The archive is written to a temporary file and put in place only when it is complete and on
+  // the disk: a failure leaves no new archive, and an existing one exactly as it was. A new
+  // archive is made beside its final name, so that one rename puts it in place.
   const std::string zipName = w_.ZipName();
-  const bool update = IsRegularFile(zipName);
-  std::string target = zipName;
+  const fileio::FileStatus existing = fileio::StatusOf(zipName);
+  if (existing.exists && !existing.isRegular) throw MakeOpenError(zipName, fileio::NotRegularFileError());
+  const bool update = existing.exists;
+  std::string temporary;
+  fileio::File file;
   if (update) {
     std::string dir = w_.TempPath;
-    std::error_code ec;
-    if (dir.empty() || !fs::is_directory(dir, ec)) dir = fs::temp_directory_path(ec).string();
-    if (dir.empty()) dir = "/tmp";
-    std::string pattern = dir + (dir.back() == '/' ? "" : "/") + "ARZXXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw ENotEnoughRoom();
-    target = pattern;
-    out_.Adopt(fd);
+    if (dir.empty() || !fileio::StatusOf(dir).isDirectory) dir = fileio::TemporaryFolder();
+    file = fileio::File::CreateTemporary(dir, "ARZ", 0600, temporary);
+    if (!file.IsOpen()) throw ENotEnoughRoom();
     // The new archive replaces the old one with the old one's permissions, not the private
-    // ones mkstemp gives.
-    struct stat st {};
-    if (::stat(zipName.c_str(), &st) == 0) {
-      archiveMode_ = st.st_mode & 07777;
-      ::fchmod(fd, archiveMode_);
-    }
-  } else if (!out_.Create(zipName)) {
-    throw MakeOpenError(zipName, errno);
+    // ones of a temporary file.
+    archiveMode_ = existing.permissions;
+    file.SetPermissions(archiveMode_);
+  } else {
+    const auto slash = zipName.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : zipName.substr(0, slash + 1);
+    file = fileio::File::CreateTemporary(dir, "ARZ", 0666, temporary);
+    if (!file.IsOpen()) throw MakeOpenError(zipName, file.Error());
+    archiveMode_ = file.Status().permissions;
   }
+  out_.Adopt(std::move(file));
 
   try {
     if (update) {
@@ -750,14 +746,17 @@ int ArchiveWriter::Run::Execute() {
       if (!source.done) PackOne(source);
     WriteCentralDirectory();
     out_.Close();
-    if (update) ReplaceArchive(target);
+    ReplaceArchive(temporary);
   } catch (...) {
     out_.Abandon();
-    ::unlink(target.c_str());
+    fileio::Remove(temporary);
     w_.CloseArchive();
     if (w_.ZipName().empty()) w_.SetZipName(zipName);  // the reader forgets it after a failure
     throw;
   }
+
+  // Sources are deleted only once the archive that holds them is in place.
+  for (const std::string& path : disposed_) fileio::Remove(path);
 
   // The reader side now describes the archive just written.
   try {

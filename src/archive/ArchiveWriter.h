@@ -7,9 +7,9 @@
 // to merge the entries of an existing archive when that archive is updated. After a successful
 // run the reader side describes the archive just written.
 //
-// An existing archive is never written in place: the new archive goes to a temporary file "ARZ…"
-// that replaces the old one only when it is complete, so a failed run leaves the old archive as
-// it was.
+// An archive is never written in place: the new archive goes to a temporary file "ARZ…" that
+// takes the archive's name only when it is complete and on the disk, so a failed run leaves no
+// new archive and an old archive as it was.
 
 #include <cstdint>
 #include <memory>
@@ -83,13 +83,14 @@ class ArchiveWriter : public ArchiveReader {
 
   // Packs what FilesList names into the archive ZipName (creating it, or updating it when it
   // exists) and returns the number of entries packed; 0 at once when ZipName is blank. FilesList
-  // is empty afterwards, whatever happened. Raises ENotEnoughRoom, EZCompressionError,
-  // EUserCanceled, the reader's errors for an existing file that is not a readable archive, and
-  // EZipError when the finished archive cannot be put in place.
+  // is empty afterwards, whatever happened. All or nothing: the archive is put in place only when
+  // every file was packed whole; otherwise no new archive appears and an existing one stays
+  // byte for byte as it was. Raises EFOpenError for a file that cannot be opened (it vanished,
+  // it is not readable, it is not a regular file) and for a ZipName that is not a regular file,
+  // EZipError for a read error or a file that shrank while it was packed, ENotEnoughRoom,
+  // EZCompressionError, EUserCanceled, the reader's errors for an existing file that is not a
+  // readable archive, and EZipError when the finished archive cannot be put in place.
   int PackFiles();
-  // The files of the last PackFiles that were found but could not be opened and read (they
-  // vanished, or are not readable): they are not in the archive.
-  const std::vector<std::string>& SkippedFiles() const { return skipped_; }
 
  private:
   struct SourceFile;
@@ -104,7 +105,6 @@ class ArchiveWriter : public ArchiveReader {
   bool storeVolumes_ = false;
   std::uint32_t attributeMask_ = 0x39;
   bool packing_ = false;
-  std::vector<std::string> skipped_;
 };
 
 }  // namespace archive

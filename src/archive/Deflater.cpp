@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <string>
+
 #include "archive/ArchiveErrors.h"
 
 namespace archive {
@@ -13,7 +15,7 @@ class DeflateStream {
   explicit DeflateStream(int level) {
     // Raw deflate (negative window bits), 32 KiB window, default memory level and strategy.
     if (deflateInit2(&stream_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-      throw EZCompressionError("error");
+      throw EZCompressionError("The compressor could not be started");
   }
   ~DeflateStream() { deflateEnd(&stream_); }
   DeflateStream(const DeflateStream&) = delete;
@@ -49,7 +51,8 @@ std::uint64_t Deflater::Compress(const ReadFn& read, const WriteFn& write) {
       if (got == 0) flush = Z_FINISH;
     }
     const int rc = deflate(z, flush);
-    if (rc < 0 && rc != Z_BUF_ERROR) throw EZCompressionError("error");
+    if (rc < 0 && rc != Z_BUF_ERROR)
+      throw EZCompressionError(std::string("The compressor failed: ") + (z->msg != nullptr ? z->msg : zError(rc)));
     if (z->avail_out == 0 || flush == Z_FINISH) {
       const std::size_t filled = output_.size() - z->avail_out;
       if (filled > 0) write(output_.data(), filled);

@@ -20,8 +20,13 @@ class Deflater {
 
   explicit Deflater(int level);
 
+  // The most raw deflate output `size` bytes of input can take (incompressible data goes into
+  // stored blocks of at most 65535 bytes, each with a 5-byte header), with room to spare.
+  static constexpr std::uint64_t WorstCase(std::uint64_t size) { return size + (size >> 10) + 64; }
+
   // Compresses everything `read` delivers and hands the raw deflate stream to `write`. Returns
-  // the number of input bytes read. Raises EZCompressionError when zlib reports an error.
+  // the number of input bytes read. Raises EZCompressionError with zlib's reason when it reports
+  // an error; whatever `read` or `write` raise passes through.
   std::uint64_t Compress(const ReadFn& read, const WriteFn& write);
 
  private:

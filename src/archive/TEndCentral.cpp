@@ -118,7 +118,7 @@ std::optional<TZip64Locator> TEndCentral::ParseLocator(const std::uint8_t* data,
 
 std::optional<TZip64EndCentral> TEndCentral::ParseZip64End(const std::uint8_t* data, std::size_t size) {
   ByteReader r(data, size);
-  r.U32();  // signature, not checked
+  if (r.U32() != kZip64EndCentralSig) return std::nullopt;
   TZip64EndCentral z;
   z.recordSize = r.U64();
   z.versionMadeBy = r.U16();

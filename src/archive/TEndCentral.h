@@ -68,7 +68,8 @@ class TEndCentral {
   // Parses the 22-byte end record (from its signature); false when fewer bytes are given or the
   // signature differs. The comment is not read.
   bool ParseRecord(const std::uint8_t* data, std::size_t size);
-  // Parses the 20-byte locator and the 56-byte Zip64 end record (its signature is not checked).
+  // Parses the 20-byte locator and the 56-byte Zip64 end record; nullopt when the signature
+  // differs or fewer bytes are given.
   static std::optional<TZip64Locator> ParseLocator(const std::uint8_t* data, std::size_t size);
   static std::optional<TZip64EndCentral> ParseZip64End(const std::uint8_t* data, std::size_t size);
 

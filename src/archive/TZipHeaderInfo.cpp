@@ -30,14 +30,14 @@ std::string TZipHeaderInfo::StoredName() const {
   return platform::Utf8ToGbk(name);
 }
 
-void TZipHeaderInfo::SetNameFromArchive(const std::string& stored) {
+void TZipHeaderInfo::SetNameFromArchive(const std::string& stored, const std::string* unicodeName) {
   const std::uint8_t host = static_cast<std::uint8_t>(versionMadeBy >> 8);
   bool convert = false;
-  if ((flags & kFlagUtf8) == 0) {
+  if ((flags & kFlagUtf8) == 0 && unicodeName == nullptr) {
     if (oemConvert == TOEMConvert::oemAlways) convert = host == kHostMsDos;
     if (oemConvert == TOEMConvert::oemFlexible) convert = host != kHostNtfs;
   }
-  std::string name = convert ? platform::GbkToUtf8(stored) : stored;
+  std::string name = unicodeName ? *unicodeName : convert ? platform::GbkToUtf8(stored) : stored;
   for (char& c : name)
     if (c == '\\') c = '/';
   const std::size_t cut = name.rfind('/');
@@ -105,7 +105,7 @@ void TZipHeaderInfo::SetDiskNumberStart32(std::uint32_t value) {
 
 std::uint16_t TZipHeaderInfo::LocalZip64DataLength() const {
   std::uint16_t n = 0;
-  if (uncompressedSize == kMarker32) n += 16;  // both sizes
+  if (uncompressedSize == kMarker32 || reserveLocalZip64) n += 16;  // both sizes
   else if (compressedSize == kMarker32) n += 8;
   if (localHeaderOffset == kMarker32) n += 8;
   if (diskNumberStart == kMarker16) n += 4;
@@ -129,7 +129,7 @@ void TZipHeaderInfo::WriteZip64Block(std::vector<std::uint8_t>& out, bool local)
   w.U16(kZip64ExtraTag);
   w.U16(length);
   if (local) {
-    if (uncompressedSize == kMarker32) {
+    if (uncompressedSize == kMarker32 || reserveLocalZip64) {
       w.U64(UncompressedSize64());
       w.U64(CompressedSize64());
     } else if (compressedSize == kMarker32) {
@@ -156,8 +156,10 @@ std::vector<std::uint8_t> TZipHeaderInfo::LocalHeaderBytes(const std::vector<std
   w.U16(compressionMethod);
   w.U32(dosDateTime);
   w.U32(crc32);
-  w.U32(uncompressedSize == kMarker32 ? kMarker32 : compressedSize);
-  w.U32(uncompressedSize);
+  // With a Zip64 block holding the uncompressed size, both sizes live there.
+  const bool sizesInZip64 = uncompressedSize == kMarker32 || reserveLocalZip64;
+  w.U32(sizesInZip64 ? kMarker32 : compressedSize);
+  w.U32(sizesInZip64 ? kMarker32 : uncompressedSize);
   w.U16(static_cast<std::uint16_t>(name.size()));
   w.U16(extra);
   w.String(name);

@@ -59,6 +59,13 @@ class TZipHeaderInfo {
 
   std::optional<TZip64Values> zip64;
   std::optional<std::string> comment;
+  // The local header carries a Zip64 block with both sizes even when they fit: the writer sets
+  // it when an entry may reach 4 GiB compressed, because the header is written before the
+  // compressed size is known and cannot grow afterwards.
+  bool reserveLocalZip64 = false;
+  // Why the reader will not decode this entry (its local header disagrees with its central
+  // record, or its data overlaps another entry's); empty when nothing is known against it.
+  std::string damage;
 
   // Reader and updater marks.
   std::uint8_t selected = 0;
@@ -91,8 +98,10 @@ class TZipHeaderInfo {
   // Takes a name as stored in a central or local header: converted from the OEM code page when
   // the mode asks for it (always: when the host byte of versionMadeBy is 0; flexible: unless the
   // host is NTFS; never when the entry says its name is UTF-8), '\' taken as '/', then split
-  // after its last separator. versionMadeBy and flags must be set first.
-  void SetNameFromArchive(const std::string& stored);
+  // after its last separator. versionMadeBy and flags must be set first. A `unicodeName` (UTF-8,
+  // from an Info-ZIP Unicode Path extra block that belongs to these stored bytes) is taken as
+  // the name instead of converting them.
+  void SetNameFromArchive(const std::string& stored, const std::string* unicodeName = nullptr);
 
   // --- 64-bit values: read the Zip64 value when the field holds its all-ones marker ---
   std::uint64_t CompressedSize64() const;

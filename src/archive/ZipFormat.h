@@ -55,6 +55,8 @@ constexpr std::uint16_t kMethodReduced1 = 2;
 constexpr std::uint16_t kMethodReduced4 = 5;
 constexpr std::uint16_t kMethodImploded = 6;
 constexpr std::uint16_t kMethodDeflated = 8;
+// WinZip AES encryption: the real method is in the entry's AES extra block.
+constexpr std::uint16_t kMethodWinZipAes = 99;
 
 // Versions: 2.0 for deflate and encryption, 4.5 for Zip64. The high byte of "version made by" is
 // the host system; 0 is MS-DOS/FAT attributes, 10 is NTFS.
@@ -66,6 +68,8 @@ constexpr std::uint8_t kHostNtfs = 10;
 
 // Zip64 extended information extra block.
 constexpr std::uint16_t kZip64ExtraTag = 0x0001;
+// Info-ZIP Unicode Path extra block: the entry's name in UTF-8 beside a name in a code page.
+constexpr std::uint16_t kUnicodePathTag = 0x7075;
 constexpr std::uint16_t kExtraBlockHeaderSize = 4;  // tag + data length
 
 // Field values that mean "the real value is in the Zip64 records".

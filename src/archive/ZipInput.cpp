@@ -1,11 +1,6 @@
 #include "archive/ZipInput.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "archive/ArchiveErrors.h"
@@ -16,20 +11,15 @@ ZipInput::~ZipInput() { Close(); }
 
 void ZipInput::Open(const std::string& path) {
   Close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw MakeOpenError(path, errno);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    throw MakeOpenError(path, err ? err : EINVAL);
-  }
-  fd_ = fd;
+  fileio::File file = fileio::File::OpenForReading(path);
+  if (!file.IsOpen()) throw MakeOpenError(path, file.Error());
+  const fileio::FileStatus st = file.Status();
+  file_ = std::move(file);
   path_ = path;
-  size_ = static_cast<std::uint64_t>(st.st_size);
-  stamp_ = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  device_ = static_cast<std::uint64_t>(st.st_dev);
-  inode_ = static_cast<std::uint64_t>(st.st_ino);
+  size_ = st.size;
+  stamp_ = st.modified;
+  device_ = st.device;
+  inode_ = st.inode;
   pos_ = 0;
   buffer_.resize(kBufferSize);
   bufferStart_ = 0;
@@ -37,26 +27,20 @@ void ZipInput::Open(const std::string& path) {
 }
 
 void ZipInput::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  file_.Close();
   bufferFill_ = 0;
 }
 
 std::size_t ZipInput::ReadAt(std::uint64_t position, std::uint8_t* data, std::size_t size) {
   if (position >= size_) return 0;
   if (size > size_ - position) size = static_cast<std::size_t>(size_ - position);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pread(fd_, data + done, size - done, static_cast<off_t>(position + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+  const std::optional<std::size_t> got = file_.ReadAt(position, data, size);
+  if (!got) throw EZipError("Cannot read the archive \"" + PrintableName(path_) + "\": " + fileio::ErrorText(file_.Error()));
+  return *got;
 }
 
 std::size_t ZipInput::Read(void* data, std::size_t size) {
-  if (fd_ < 0 || size == 0) return 0;
+  if (!file_.IsOpen() || size == 0) return 0;
   auto* out = static_cast<std::uint8_t*>(data);
   std::size_t done = 0;
   while (done < size) {

@@ -1,13 +1,16 @@
 #pragma once
-// The reader's view of an archive file: a read-only descriptor behind an 8192-byte buffer, with
+// The reader's view of an archive file: a read-only file behind an 8192-byte buffer, with
 // seeking, its size and its modification stamp. Reads never go past the end of the file: a short
-// read returns what there was, and callers decide what a short read means.
+// read returns what there was, and callers decide what a short read means. A read error is no
+// end of file: it raises EZipError naming the archive and the reason.
 // Owned by the archive reader; the writer may use it to copy old entries when updating.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "archive/FileIo.h"
 
 namespace archive {
 
@@ -20,10 +23,11 @@ class ZipInput {
   ZipInput(const ZipInput&) = delete;
   ZipInput& operator=(const ZipInput&) = delete;
 
-  // Opens for reading; raises EFOpenError "Cannot open file "<path>". <reason>" on failure.
+  // Opens for reading; raises EFOpenError "Cannot open file "<path>". <reason>" on failure, and
+  // for anything but a regular file (which is opened without waiting for a writer).
   void Open(const std::string& path);
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return file_.IsOpen(); }
   const std::string& Path() const { return path_; }
 
   std::uint64_t Size() const { return size_; }
@@ -37,7 +41,7 @@ class ZipInput {
   void Seek(std::uint64_t position) { pos_ = position; }
 
   // Reads up to `size` bytes at the current position and advances; returns the count read, less
-  // than `size` only at the end of the file (or on a read error).
+  // than `size` only at the end of the file.
   std::size_t Read(void* data, std::size_t size);
   // Reads exactly `size` bytes; false (and the position unchanged) when fewer are there.
   bool ReadExact(void* data, std::size_t size);
@@ -45,7 +49,7 @@ class ZipInput {
  private:
   std::size_t ReadAt(std::uint64_t position, std::uint8_t* data, std::size_t size);
 
-  int fd_ = -1;
+  fileio::File file_;
   std::string path_;
   std::uint64_t size_ = 0;
   std::int64_t stamp_ = 0;

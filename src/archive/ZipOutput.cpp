@@ -1,34 +1,24 @@
 #include "archive/ZipOutput.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "archive/ArchiveErrors.h"
 
 namespace archive {
 namespace {
 
-[[noreturn]] void NoRoom() { throw ENotEnoughRoom("Not enough room to write archive"); }
+[[noreturn]] void NoRoom() { throw ENotEnoughRoom(); }
 
 }  // namespace
 
 ZipOutput::~ZipOutput() { Abandon(); }
 
-bool ZipOutput::Create(const std::string& path) {
+void ZipOutput::Adopt(fileio::File file) {
   Abandon();
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  Adopt(fd);
-  return true;
-}
-
-void ZipOutput::Adopt(int fd) {
-  Abandon();
-  fd_ = fd;
+  file_ = std::move(file);
   position_ = 0;
+  bufferStart_ = 0;
   highWater_ = 0;
   used_ = 0;
 }
@@ -37,7 +27,8 @@ void ZipOutput::Write(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   if (used_ + size > kBufferSize) Flush();
   if (size >= kBufferSize) {
-    WriteThrough(bytes, size);
+    if (!file_.IsOpen() || !file_.WriteAt(position_, bytes, size)) NoRoom();
+    bufferStart_ = position_ + size;
   } else if (size > 0) {
     std::memcpy(buffer_.data() + used_, bytes, size);
     used_ += size;
@@ -48,42 +39,29 @@ void ZipOutput::Write(const void* data, std::size_t size) {
 
 void ZipOutput::Seek(std::uint64_t position) {
   Flush();
-  if (::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0) NoRoom();
   position_ = position;
+  bufferStart_ = position;
 }
 
 void ZipOutput::Flush() {
   if (used_ == 0) return;
   // Emptied first: a failed flush is not retried.
-  const std::size_t pending = used_;
-  used_ = 0;
-  WriteThrough(buffer_.data(), pending);
-}
-
-void ZipOutput::WriteThrough(const std::uint8_t* data, std::size_t size) {
-  if (fd_ < 0) NoRoom();
-  while (size > 0) {
-    const ssize_t done = ::write(fd_, data, size);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) NoRoom();
-    data += done;
-    size -= static_cast<std::size_t>(done);
-  }
+  const std::size_t pending = std::exchange(used_, 0);
+  if (!file_.IsOpen() || !file_.WriteAt(bufferStart_, buffer_.data(), pending)) NoRoom();
+  bufferStart_ += pending;
 }
 
 void ZipOutput::Close() {
-  if (fd_ < 0) return;
+  if (!file_.IsOpen()) return;
   Flush();
-  if (highWater_ > position_ && ::ftruncate(fd_, static_cast<off_t>(position_)) != 0) NoRoom();
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) NoRoom();
+  if (highWater_ > position_ && !file_.SetSize(position_)) NoRoom();
+  if (!file_.Sync()) NoRoom();
+  if (!file_.Close()) NoRoom();
 }
 
 void ZipOutput::Abandon() {
   used_ = 0;
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  file_ = fileio::File();
 }
 
 }  // namespace archive

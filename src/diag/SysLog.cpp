@@ -1,10 +1,13 @@
 #include "diag/SysLog.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <random>
 
+#include "diag/Trace.h"
 #include "platform/FileSystem.h"
 
 namespace diag {
@@ -35,25 +38,30 @@ std::string FormatLogLine(const TSysLogModel& entry) {
          TwoDigits(t.second) + "; 内容=" + entry.text;
 }
 
-// State shared between the owner and the writer thread, so that a writer abandoned at the stop
-// bound never touches a destroyed object.
+// State shared between the owner, the callers and the writer thread.
 struct TSysLogOperate::Shared {
   std::string directory;
+
+  // The queue. Once `closed` is set (under the lock, when the writer thread stops taking
+  // entries), callers write their entries themselves instead of queueing them.
   std::mutex queueLock;
   std::deque<std::unique_ptr<TSysLogModel>> queue;
+  bool closed = false;
+
   // The wake-up counter: a counting semaphore with a maximum, built on a condition variable
-  // because releasing a std::counting_semaphore past its maximum is undefined.
+  // because releasing a std::counting_semaphore past its maximum is undefined. The stop request
+  // and its deadline travel with it.
   std::mutex wakeLock;
   std::condition_variable wakeCv;
   int wakeups = 0;
-  std::atomic<bool> stop{false};
-  std::atomic<bool> abandoned{false};
+  bool stopRequested = false;
+  std::chrono::steady_clock::time_point deadline;
+
+  std::mutex writeLock;  // one append at a time (the writer thread, or callers after the stop)
   mutable std::mutex linesLock;
   std::vector<std::string> errorLines, warningLines, otherLines;
   std::atomic<std::uint8_t> lastLevel{0};
-  std::mutex doneLock;
-  std::condition_variable doneCv;
-  bool done = false;
+  std::atomic<std::size_t> notWritten{0};
 
   bool Release() {
     std::lock_guard lock(wakeLock);
@@ -62,11 +70,72 @@ struct TSysLogOperate::Shared {
     wakeCv.notify_one();
     return true;
   }
-  void Acquire() {
+
+  // Waits for queued entries or the stop; one wake-up takes everything queued by then.
+  bool WaitForWork(std::chrono::steady_clock::time_point& stopDeadline) {
     std::unique_lock lock(wakeLock);
-    wakeCv.wait(lock, [&] { return wakeups > 0; });
-    --wakeups;
+    wakeCv.wait(lock, [&] { return wakeups > 0 || stopRequested; });
+    wakeups = 0;
+    stopDeadline = deadline;
+    return stopRequested;
   }
+
+  // The oldest queued entry, or null when the queue is empty. While stopping, an empty queue is
+  // closed, and what is still queued after the deadline is counted as not written.
+  std::unique_ptr<TSysLogModel> Take(bool stopping, std::chrono::steady_clock::time_point stopDeadline) {
+    std::lock_guard lock(queueLock);
+    if (stopping && !queue.empty() && std::chrono::steady_clock::now() >= stopDeadline) {
+      notWritten += queue.size();
+      queue.clear();
+    }
+    if (queue.empty()) {
+      if (stopping) closed = true;
+      return nullptr;
+    }
+    std::unique_ptr<TSysLogModel> entry = std::move(queue.front());
+    queue.pop_front();
+    return entry;
+  }
+
+  // After the writer thread ended, for whatever reason: nothing more is queued.
+  void Close() {
+    std::lock_guard lock(queueLock);
+    notWritten += queue.size();
+    queue.clear();
+    closed = true;
+  }
+
+  // Appends one entry to its file. A file that cannot be written loses this one entry (counted);
+  // an exception (no memory, a clock that fails) counts the entry and passes.
+  void Write(const TSysLogModel& entry) {
+    try {
+      const std::string line = FormatLogLine(entry);
+      const std::string path = PathFor(entry.level);
+      std::lock_guard lock(writeLock);
+      lastLevel = entry.level;
+      std::error_code ec;
+      std::filesystem::create_directories(directory, ec);
+      bool written = false;
+      if (std::FILE* f = std::fopen(path.c_str(), "ab")) {
+        const std::string record = line + "\r\n";
+        written = std::fwrite(record.data(), 1, record.size(), f) == record.size();
+        written = std::fclose(f) == 0 && written;
+      }
+      if (!written) {
+        ++notWritten;
+        return;
+      }
+      std::lock_guard lines(linesLock);
+      (entry.level == 1   ? errorLines
+       : entry.level == 2 ? warningLines
+                          : otherLines)
+          .push_back(line);
+    } catch (...) {
+      ++notWritten;
+      throw;
+    }
+  }
+
   std::string PathFor(std::uint8_t level) const {
     return directory + "SysLog_" + FormatDate(platform::Clock().Now()) + "_" + LevelName(level) + ".log";
   }
@@ -79,83 +148,66 @@ TSysLogOperate::TSysLogOperate(std::string directory) : shared_(std::make_shared
   std::uniform_int_distribution<int> dist(0, 2147483646);
   eventName_ = "MyLog_EventName_" + std::to_string(dist(rng));
   mutexName_ = "MyLog_MutexName_" + std::to_string(dist(rng));
-  thread_ = std::thread(&TSysLogOperate::Run, shared_);
+  thread_ = std::thread([shared = shared_] { Run(*shared); });
 }
 
-TSysLogOperate::~TSysLogOperate() { Stop(); }
+TSysLogOperate::~TSysLogOperate() {
+  try {
+    Stop();
+  } catch (...) {
+    // A destructor never raises; the thread has been joined or could not be.
+  }
+}
 
 int TSysLogOperate::Enqueue(std::unique_ptr<TSysLogModel> entry) {
   {
     std::lock_guard lock(shared_->queueLock);
-    shared_->queue.push_back(std::move(entry));
+    if (!shared_->closed) {
+      shared_->queue.push_back(std::move(entry));
+    }
   }
-  return shared_->Release() ? 1 : 0;
+  if (entry == nullptr) return shared_->Release() ? 1 : 0;
+  // The writer has stopped: the caller writes the entry itself rather than lose it.
+  try {
+    shared_->Write(*entry);
+  } catch (...) {
+    return 0;  // counted as not written
+  }
+  return 1;
 }
 
-void TSysLogOperate::Run(std::shared_ptr<Shared> shared) {
-  while (!shared->stop.load()) {
-    shared->Acquire();
-    HandleWakeup(*shared);
+void TSysLogOperate::Run(Shared& shared) {
+  try {
+    for (;;) {
+      std::chrono::steady_clock::time_point deadline;
+      const bool stopping = shared.WaitForWork(deadline);
+      while (std::unique_ptr<TSysLogModel> entry = shared.Take(stopping, deadline)) shared.Write(*entry);
+      if (stopping) break;
+    }
+  } catch (...) {
+    // Any exception ends the writer quietly; the entry in hand was counted, and what is still
+    // queued is counted below. Later entries are written by their callers.
   }
-  // Stopping: write what was queued before the stop, unless the owner gave up waiting.
-  while (!shared->abandoned.load() && HandleWakeup(*shared)) {
-  }
-  std::lock_guard lock(shared->doneLock);
-  shared->done = true;
-  shared->doneCv.notify_all();
+  shared.Close();
 }
 
-// Takes the oldest queued entry and appends it to its file. Returns false when the queue was
-// empty. A file that cannot be written loses this one entry; the writer carries on.
-bool TSysLogOperate::HandleWakeup(Shared& shared) {
-  std::unique_ptr<TSysLogModel> entry;
-  {
-    std::lock_guard lock(shared.queueLock);
-    if (shared.queue.empty()) return false;
-    entry = std::move(shared.queue.front());
-    shared.queue.pop_front();
-  }
-  const std::string line = FormatLogLine(*entry);
-  shared.lastLevel = entry->level;
-  std::error_code ec;
-  std::filesystem::create_directories(shared.directory, ec);
-  const std::string path = shared.PathFor(entry->level);
-  bool written = false;
-  if (std::FILE* f = std::fopen(path.c_str(), "ab")) {
-    const std::string record = line + "\r\n";
-    written = std::fwrite(record.data(), 1, record.size(), f) == record.size();
-    written = std::fclose(f) == 0 && written;
-  }
-  if (!written) return true;
-  std::lock_guard lock(shared.linesLock);
-  (entry->level == 1   ? shared.errorLines
-   : entry->level == 2 ? shared.warningLines
-                       : shared.otherLines)
-      .push_back(line);
-  return true;
-}
-
-void TSysLogOperate::Stop(std::chrono::milliseconds bound) {
-  if (!thread_.joinable()) return;
-  shared_->stop = true;
-  {
-    // The extra wake-up of the stop; it may exceed the counter's maximum, which only matters
-    // when the writer is already busy with a full queue.
-    std::lock_guard lock(shared_->wakeLock);
-    ++shared_->wakeups;
-    shared_->wakeCv.notify_one();
-  }
-  std::unique_lock lock(shared_->doneLock);
-  if (shared_->doneCv.wait_for(lock, bound, [&] { return shared_->done; })) {
-    lock.unlock();
+std::size_t TSysLogOperate::Stop(std::chrono::milliseconds bound) {
+  std::lock_guard guard(stopLock_);
+  if (thread_.joinable()) {
+    {
+      std::lock_guard lock(shared_->wakeLock);
+      shared_->stopRequested = true;
+      shared_->deadline = std::chrono::steady_clock::now() + bound;
+      shared_->wakeCv.notify_one();
+    }
+    // The writer finishes the entry in hand and then writes only until the deadline: it can
+    // always be joined, and never runs on into the program's end.
     thread_.join();
-  } else {
-    // The writer did not finish in time: it stops after the entry it is writing.
-    shared_->abandoned = true;
-    lock.unlock();
-    thread_.detach();
   }
+  return NotWritten();
 }
+
+std::size_t TSysLogOperate::NotWritten() const { return shared_->notWritten.load(); }
 
 std::vector<std::string> TSysLogOperate::LinesForLevel(std::uint8_t level) const {
   std::lock_guard lock(shared_->linesLock);
@@ -168,14 +220,22 @@ std::string TSysLogOperate::FilePathFor(std::uint8_t level) const { return share
 
 namespace {
 
-std::mutex& InstanceLock() {
-  static std::mutex m;
-  return m;
-}
+// The program's writer. Callers hold it through a shared pointer, so a concurrent stop never
+// destroys it under them; the last holder joins its thread.
+struct ProgramWriter {
+  std::mutex lock;
+  std::shared_ptr<TSysLogOperate> writer;
 
-// The program's writer; destroyed (and so stopped) at program end.
-std::unique_ptr<TSysLogOperate>& Instance() {
-  static std::unique_ptr<TSysLogOperate> instance;
+  // At program end the trace sink may already be gone: a loss is reported on standard error.
+  ~ProgramWriter() {
+    if (!writer) return;
+    const std::size_t lost = writer->Stop();
+    if (lost > 0) std::fprintf(stderr, "SysLog: %zu log entries could not be written\n", lost);
+  }
+};
+
+ProgramWriter& TheProgramWriter() {
+  static ProgramWriter instance;
   return instance;
 }
 
@@ -187,11 +247,12 @@ int WriteSysLog(std::uint8_t level, const std::string& text, bool copyLines,
   entry->level = level;
   entry->time = platform::Clock().Now();
   entry->text = text;
-  TSysLogOperate* writer;
+  std::shared_ptr<TSysLogOperate> writer;
   {
-    std::lock_guard lock(InstanceLock());
-    if (!Instance()) Instance() = std::make_unique<TSysLogOperate>(platform::ExecutableDirectory() + "Log/");
-    writer = Instance().get();
+    ProgramWriter& program = TheProgramWriter();
+    std::lock_guard lock(program.lock);
+    if (!program.writer) program.writer = std::make_shared<TSysLogOperate>(platform::ExecutableDirectory() + "Log/");
+    writer = program.writer;
   }
   const int result = writer->Enqueue(std::move(entry));
   if (copyLines && target != nullptr) *target = writer->LinesForLevel(writer->LastLevel());
@@ -199,8 +260,15 @@ int WriteSysLog(std::uint8_t level, const std::string& text, bool copyLines,
 }
 
 void StopSysLog() {
-  std::lock_guard lock(InstanceLock());
-  Instance().reset();
+  std::shared_ptr<TSysLogOperate> writer;
+  {
+    ProgramWriter& program = TheProgramWriter();
+    std::lock_guard lock(program.lock);
+    writer = std::move(program.writer);
+  }
+  if (!writer) return;
+  const std::size_t lost = writer->Stop();
+  if (lost > 0) TraceLine("SysLog: " + std::to_string(lost) + " log entries could not be written");
 }
 
 }  // namespace diag

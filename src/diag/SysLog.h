@@ -2,11 +2,15 @@
 // The log writer: a daily, per-level text log beside the program. Any thread hands it a message;
 // the message is stamped, queued and written by one background thread, so callers never wait for
 // the disk. The procedures hand it the message of every exception they catch, at level 1.
+//
+// Nothing handed in is dropped without a count: an entry handed in after the writer stopped is
+// written at once by the caller's thread, and an entry that could not be written (the file could
+// not be opened, the stop's time bound ran out, the writer thread ended on an exception) is
+// counted in NotWritten() and reported when the writer stops.
 
-#include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,12 +44,19 @@ class TSysLogOperate {
   TSysLogOperate& operator=(const TSysLogOperate&) = delete;
 
   // Queues an entry and wakes the writer; returns non-zero when the wake-up was counted, 0 when
-  // the wake-up counter was full (the entry stays queued and a later wake-up writes it).
+  // the wake-up counter was full (the entry stays queued and the next wake-up writes it). Once
+  // the writer has stopped, the entry is written here, by the calling thread. Safe from any
+  // thread, also while another thread stops the writer.
   int Enqueue(std::unique_ptr<TSysLogModel> entry);
 
-  // Stops the writer: every entry queued before the call is written, within `bound`; what is
-  // still unwritten after that is abandoned.
-  void Stop(std::chrono::milliseconds bound = std::chrono::milliseconds(2000));
+  // Stops the writer and joins its thread: every entry queued before the call is written, as
+  // long as `bound` allows; what is still queued then is counted as not written, so that the
+  // stop never waits longer than the bound and the one write in progress. Returns NotWritten().
+  // Later calls return at once.
+  std::size_t Stop(std::chrono::milliseconds bound = std::chrono::milliseconds(2000));
+
+  // Entries that were handed in but could not be written.
+  std::size_t NotWritten() const;
 
   // Lines written so far for a level (level 1, level 2, any other level share a third list).
   std::vector<std::string> LinesForLevel(std::uint8_t level) const;
@@ -58,11 +69,11 @@ class TSysLogOperate {
 
  private:
   struct Shared;
-  static void Run(std::shared_ptr<Shared> shared);
-  static bool HandleWakeup(Shared& shared);
+  static void Run(Shared& shared);
 
   std::shared_ptr<Shared> shared_;
   std::thread thread_;
+  std::mutex stopLock_;  // one Stop at a time
   std::string eventName_;  // labels kept from the named kernel objects of old
   std::string mutexName_;
 };
@@ -72,7 +83,8 @@ class TSysLogOperate {
 int WriteSysLog(std::uint8_t level, const std::string& text, bool copyLines = false,
                 std::vector<std::string>* target = nullptr);
 
-// Stops the program's writer (writing what is queued). Also runs at program end.
+// Stops the program's writer (writing what is queued); a trace line reports entries that could
+// not be written. Also runs at program end. A later WriteSysLog starts a new writer.
 void StopSysLog();
 
 }  // namespace diag

@@ -117,22 +117,59 @@ TEST_F(CompressTest, WriterFailurePassesToTheCaller) {
   EXPECT_FALSE(trace.Contains("Leave compress"));
 }
 
-// A file of the WorkDirectory that cannot be read (here a named pipe, which would also block a
-// plain open) leaves the archive incomplete: the backup must hear of it.
-TEST_F(CompressTest, AFileThatCannotBeReadFailsTheBackup) {
+// A TableFile that cannot be read whole fails the backup, and the archive is all or nothing: no
+// new archive appears, and an existing one stays byte for byte as it was. A named pipe cannot be
+// opened for packing; /proc/self/mem opens as a regular file whose first read fails with EIO,
+// which must not be taken for the end of the file.
+TEST_F(CompressTest, AFileThatCannotBeReadLeavesNoArchiveAndTheOldOneUnchanged) {
   fs::create_directories(folder);
-  ASSERT_EQ(::mkfifo((work + "/T_RPT_DURATION.xml").c_str(), 0600), 0);
-  testsupport::TraceCapture trace;
-  try {
-    archive::compress(writer, archivePath, work);
-    FAIL() << "no error";
-  } catch (const archive::EZipError& e) {
-    EXPECT_NE(std::string(e.what()).find("T_RPT_DURATION.xml"), std::string::npos) << e.what();
+  const std::string existing = folder + "/20130714bak.dmp";
+  archive::compress(writer, existing, work);
+  const std::string before = ReadFile(existing);
+  const std::string bad = work + "/T_RPT_DURATION.xml";
+  const std::vector<std::function<void()>> plant = {
+      [&] { ASSERT_EQ(::mkfifo(bad.c_str(), 0600), 0); },
+      [&] { fs::create_symlink("/proc/self/mem", bad); },
+  };
+  for (const auto& makeUnreadable : plant) {
+    fs::remove(bad);
+    makeUnreadable();
+    // Newer TableFiles, so that an update would replace every old entry.
+    for (const char* name : {"/B01REPORT.xml", "/RPTREPORT.xml", "/EMPTY.xml"})
+      fs::last_write_time(work + name, fs::file_time_type::clock::now() + std::chrono::hours(1));
+    for (const std::string& target : {archivePath, existing}) {
+      testsupport::TraceCapture trace;
+      try {
+        archive::compress(writer, target, work);
+        ADD_FAILURE() << "no error for " << target;
+      } catch (const archive::EZipError& e) {
+        EXPECT_NE(std::string(e.what()).find("T_RPT_DURATION.xml"), std::string::npos) << e.what();
+      }
+      EXPECT_FALSE(trace.Contains("Leave compress"));
+    }
+    EXPECT_FALSE(fs::exists(archivePath));
+    EXPECT_TRUE(ReadFile(existing) == before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "a temporary file was left";
   }
-  EXPECT_FALSE(trace.Contains("Leave compress"));
-  ASSERT_EQ(writer.SkippedFiles().size(), 1u);
-  EXPECT_EQ(archive::UnCompress(reader, archivePath, folder), 0);
-  EXPECT_EQ(Restored("RPTREPORT.xml"), std::string(20000, 'r'));
+}
+
+// A cancel request that came after an operation ended does not stop the next one.
+TEST_F(CompressTest, AStaleCancelDoesNotStopTheNextOperation) {
+  fs::create_directories(folder);
+  writer.Cancel();
+  archive::compress(writer, archivePath, work);
+  reader.Cancel();
+  EXPECT_EQ(archive::UnCompress(reader, archivePath, folder + "/"), 0);
+}
+
+// A named pipe given as the archive is refused at once by the reader and by the writer, which
+// neither wait for a writer at its other end nor replace it.
+TEST_F(CompressTest, ANamedPipeAsTheArchiveIsRefusedWithoutWaiting) {
+  fs::create_directories(folder);
+  ASSERT_EQ(::mkfifo(archivePath.c_str(), 0600), 0);
+  EXPECT_EQ(archive::UnCompress(reader, archivePath, folder + "/"), -99);
+  EXPECT_THROW(archive::compress(writer, archivePath, work), archive::EFOpenError);
+  EXPECT_EQ(fs::status(archivePath).type(), fs::file_type::fifo);
 }
 
 TEST_F(CompressTest, UnCompressReportsMinus99WhenNotEveryFileCameOut) {

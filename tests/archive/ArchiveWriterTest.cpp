@@ -12,9 +12,11 @@
 #include <csignal>
 #include <functional>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "archive/ArchiveErrors.h"
+#include "archive/ArchiveReader.h"
 #include "archive/Crc32.h"
 #include "archive/EncryptionHeaderRandom.h"
 #include "archive/ZipCrypto.h"
@@ -488,8 +490,7 @@ TEST_F(ArchiveWriterUpdateTest, ExistingFileThatIsNoArchiveIsLeftAlone) {
 }
 
 TEST_F(ArchiveWriterUpdateTest, FailureHalfWayLeavesTheOldArchiveUnchanged) {
-  // An unreadable member makes no difference (it is skipped); a write failure does: the
-  // temporary folder runs out of room when the file-size limit is reached.
+  // A write failure: the temporary folder runs out of room when the file-size limit is reached.
   WriteFile(work + "/big.xml", Incompressible(3 << 20, 3));
   struct rlimit old {};
   ::getrlimit(RLIMIT_FSIZE, &old);
@@ -522,6 +523,50 @@ TEST_F(ArchiveWriterTest, NoRoomForANewArchiveRemovesThePartialFile) {
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(fs::exists(zip));
   EXPECT_FALSE(writer.IsBusy());
+}
+
+// A file just under 4 GiB that does not compress (stored here) gets 12 bytes of encryption header
+// on top and so reaches 4 GiB: its local header, written before that is known, must already
+// hold the Zip64 block that the sizes then need. The file is sparse, the archive real (in memory
+// where the system has a memory file system, so that syncing it does not wait for a disk).
+TEST_F(ArchiveWriterTest, AnEntryThatMayReachFourGiBReservesItsZip64Block) {
+  const std::uint64_t size = 0xFFFFFFFFull - 6;
+  std::string shm = "/dev/shm/dmwriter-4g-XXXXXX";
+  if (fs::is_directory("/dev/shm") && ::mkdtemp(shm.data()) != nullptr) zip = shm + "/big.dmp";
+  struct Cleanup {
+    std::string dir;
+    ~Cleanup() {
+      if (dir.rfind("/dev/shm/", 0) == 0) fs::remove_all(dir);
+    }
+  } cleanup{shm};
+  {
+    std::ofstream(work + "/big.bin");
+  }
+  fs::resize_file(work + "/big.bin", size);
+  ASSERT_EQ(Pack(kPassword, 0), 1);
+  fs::remove(work + "/big.bin");
+
+  std::ifstream in(zip, std::ios::binary);
+  std::string local(30 + 200, '\0');
+  in.read(local.data(), static_cast<std::streamsize>(local.size()));
+  EXPECT_EQ(U16(local, 4), 45u);                         // version needed: Zip64
+  EXPECT_EQ(U32(local, 18), 0xFFFFFFFFu);                // both sizes in the Zip64 block
+  EXPECT_EQ(U32(local, 22), 0xFFFFFFFFu);
+  const std::size_t extra = 30 + U16(local, 26);
+  EXPECT_EQ(U16(local, 28), 20u);
+  EXPECT_EQ(U16(local, extra), 1u);
+  archive::ArchiveReader reader;
+  reader.SetZipName(zip);
+  reader.ReadDirectory();
+  ASSERT_EQ(reader.EntryCount(), 1);
+  EXPECT_TRUE(reader.Entry(0).damage.empty()) << reader.Entry(0).damage;
+  EXPECT_EQ(reader.Entry(0).UncompressedSize64(), size);
+  EXPECT_EQ(reader.Entry(0).CompressedSize64(), size + 12);
+  // Another reader agrees on the sizes and opens the entry through its local header.
+  const CommandResult python = RunCommand(
+      "python3 -c \"import zipfile\nz=zipfile.ZipFile('" + zip + "')\ni=z.infolist()[0]\n"
+      "print(i.file_size, i.compress_size, z.open(i, pwd=b'" + kPassword + "').read(8))\"");
+  EXPECT_EQ(python.output, std::to_string(size) + " " + std::to_string(size + 12) + " b'\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00'\n");
 }
 
 TEST_F(ArchiveWriterTest, UncreatableArchiveRaisesAndClearsTheList) {

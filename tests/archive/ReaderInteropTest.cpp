@@ -157,6 +157,28 @@ TEST(ReaderInteropPassword, WrongPasswordSkipsSilently) {
   }
 }
 
+// WinZip AES entries (7-Zip writes them) are refused as what they are, even with the right
+// password: no file, no box, and not taken for a wrong password.
+TEST(ReaderInteropAes, AesEntriesAreUnsupportedEncryption) {
+  testsupport::TempDir dir;
+  WriteFile(dir / "src/a.xml", SampleText(2000));
+  const std::string archivePath = dir / "aes.zip";
+  ASSERT_EQ(Shell("cd " + Quote(dir / "src") + " && 7z a -tzip -mem=AES256 -ppw " + Quote(archivePath) + " ."), 0);
+  platform::ScriptedDialogs dialogs;
+  platform::ScopedDialogs scoped(&dialogs);
+  archive::ArchiveReader reader;
+  reader.SetZipName(archivePath);
+  reader.SetDestDir(dir / "out");
+  reader.Password = "pw";
+  reader.DoAll = true;
+  EXPECT_EQ(reader.ExtractSelected(), 0);
+  ASSERT_EQ(reader.LastResults().size(), 1u);
+  EXPECT_EQ(reader.LastResults()[0].outcome, archive::TEntryOutcome::Unsupported);
+  EXPECT_EQ(reader.LastResults()[0].reason, "unsupported encryption (AES)");
+  EXPECT_TRUE(ListFiles(dir / "out").empty());
+  EXPECT_TRUE(dialogs.shown.empty());
+}
+
 // An archive comment written by zip is found behind the end record.
 TEST(ReaderInteropComment, CommentIsReadOnDemand) {
   testsupport::TempDir dir;

@@ -121,6 +121,7 @@ struct HandEntry {
   std::int64_t crc = -1;                   // -1: the CRC of `data`
   std::int64_t uncompressedSize = -1;      // -1: the size of `data`
   std::uint32_t externalAttributes = 0x20;
+  std::string extra = {};  // extra field, in the local and the central header alike
 };
 
 // A stored entry encrypted with `password` the way a streaming writer does it: flag bits 0 and 3,
@@ -152,7 +153,8 @@ inline std::string BuildArchive(const std::vector<HandEntry>& entries, const std
     const std::uint32_t usize = e.uncompressedSize >= 0 ? static_cast<std::uint32_t>(e.uncompressedSize) : static_cast<std::uint32_t>(e.data.size());
     out.u32(0x04034B50).u16(20).u16(e.flags).u16(e.method).u32(e.dosDateTime).u32(crc)
         .u32(static_cast<std::uint32_t>(e.data.size())).u32(usize)
-        .u16(static_cast<std::uint16_t>(e.name.size())).u16(0).str(e.name).str(e.data);
+        .u16(static_cast<std::uint16_t>(e.name.size())).u16(static_cast<std::uint16_t>(e.extra.size()))
+        .str(e.name).str(e.extra).str(e.data);
   }
   const std::uint32_t cdOffset = static_cast<std::uint32_t>(out.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -161,8 +163,8 @@ inline std::string BuildArchive(const std::vector<HandEntry>& entries, const std
     const std::uint32_t usize = e.uncompressedSize >= 0 ? static_cast<std::uint32_t>(e.uncompressedSize) : static_cast<std::uint32_t>(e.data.size());
     out.u32(0x02014B50).u16(e.versionMadeBy).u16(20).u16(e.flags).u16(e.method).u32(e.dosDateTime).u32(crc)
         .u32(static_cast<std::uint32_t>(e.data.size())).u32(usize)
-        .u16(static_cast<std::uint16_t>(e.name.size())).u16(0).u16(0).u16(0).u16(0).u32(e.externalAttributes)
-        .u32(offsets[i]).str(e.name);
+        .u16(static_cast<std::uint16_t>(e.name.size())).u16(static_cast<std::uint16_t>(e.extra.size()))
+        .u16(0).u16(0).u16(0).u32(e.externalAttributes).u32(offsets[i]).str(e.name).str(e.extra);
   }
   const std::uint32_t cdSize = static_cast<std::uint32_t>(out.size()) - cdOffset;
   const auto n = static_cast<std::uint16_t>(entries.size());

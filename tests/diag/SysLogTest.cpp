@@ -4,8 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <mutex>
+#include <set>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
 #include "platform/FileSystem.h"
 #include "support/TempDir.h"
@@ -130,6 +134,52 @@ TEST_F(SysLogTest, WriteSysLogCreatesTheLogBesideTheExecutable) {
   EXPECT_EQ(ReadAll(file), "时间=2013-06-15 10:20:30; 内容=connection refused\r\n"
                            "时间=2013-06-15 10:20:30; 内容=again\r\n");
   std::filesystem::remove(file);
+}
+
+// A clock that fails when the writer names the file: the writer thread ends quietly (the program
+// lives on), and every entry, queued before or handed in after, is counted as not written.
+TEST_F(SysLogTest, AWriterWhoseClockThrowsKeepsTheProgramAlive) {
+  struct BrokenClock : platform::IClock {
+    platform::LocalDateTime Now() const override { throw std::runtime_error("no clock"); }
+  } broken;
+  platform::SetClock(&broken);
+  diag::TSysLogOperate writer(Dir());
+  for (int i = 0; i < 3; ++i) writer.Enqueue(Entry(1, "lost", june15));
+  // Handed in after the writer thread has ended: written (here: tried) by the caller.
+  while (writer.NotWritten() < 3) std::this_thread::yield();
+  EXPECT_EQ(writer.Enqueue(Entry(1, "after", june15)), 0);
+  EXPECT_EQ(writer.Stop(), 4u);
+  platform::SetClock(&clock);
+}
+
+// Two threads hand in 100 000 entries while a third stops the writer half-way: the entries
+// queued before the stop are written by the writer thread, those handed in while it stops race
+// with it, the last quarter comes after it and is written by the callers; none is lost.
+TEST_F(SysLogTest, ABurstFromTwoThreadsWithAStopInTheMiddleLosesNothing) {
+  constexpr int kPerThread = 50000;
+  diag::TSysLogOperate writer(Dir());
+  std::atomic<int> handedIn{0};
+  std::atomic<bool> stopped{false};
+  const auto burst = [&](const std::string& tag) {
+    for (int i = 0; i < kPerThread; ++i) {
+      if (i == kPerThread * 3 / 4)
+        while (!stopped) std::this_thread::yield();
+      writer.Enqueue(Entry(1, tag + std::to_string(i), june15));
+      ++handedIn;
+    }
+  };
+  std::thread first(burst, "a"), second(burst, "b");
+  while (handedIn < kPerThread) std::this_thread::yield();
+  writer.Stop(std::chrono::minutes(5));
+  stopped = true;
+  first.join();
+  second.join();
+  EXPECT_EQ(writer.NotWritten(), 0u);
+  std::istringstream lines(ReadAll(Dir() + "SysLog_2013-06-15_错误.log"));
+  std::set<std::string> seen;
+  for (std::string line; std::getline(lines, line);) seen.insert(line);
+  EXPECT_EQ(seen.size(), 2u * kPerThread);
+  EXPECT_EQ(seen.count("时间=2013-06-15 10:20:30; 内容=b49999\r"), 1u);
 }
 
 TEST(SysLogLevelTest, NamesOfTheFourLevels) {

@@ -6,10 +6,10 @@
 //   dmptool [--password TEXT] pack DIR ARCHIVE
 //
 // Without --password the archive password of the migration tool is used (never printed).
-// Exit codes: 0 success; 1 the archive was read but an entry is unsound or was not written;
-// 2 wrong usage; 3 the archive could not be read or written.
-
-#include <sys/stat.h>
+// Exit codes: 0 success; 1 the archive was read but an entry is unsound (damaged, wrong password,
+// unsupported) or was not written; 2 wrong usage; 3 the archive could not be read or written (a
+// damaged central directory included: the message says what is wrong and where).
+// Names are printed with control bytes escaped (\xNN).
 
 #include <cstdio>
 #include <exception>
@@ -22,6 +22,7 @@
 #include "archive/ArchiveSettings.h"
 #include "archive/ArchiveWriter.h"
 #include "archive/DosDateTime.h"
+#include "archive/FileIo.h"
 #include "archive/ZipFormat.h"
 
 namespace {
@@ -40,41 +41,32 @@ int Usage(const std::string& problem) {
   return kExitUsage;
 }
 
-bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool IsRegularFile(const std::string& path, std::uint64_t* size = nullptr) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (size) *size = static_cast<std::uint64_t>(st.st_size);
-  return true;
-}
-
-const char* OutcomeText(archive::TEntryOutcome outcome) {
-  switch (outcome) {
+std::string OutcomeText(const archive::TEntryResult& result) {
+  switch (result.outcome) {
     case archive::TEntryOutcome::Extracted: return "ok";
     case archive::TEntryOutcome::BadPassword: return "wrong password";
     case archive::TEntryOutcome::BadCrc: return "CRC mismatch (damaged data)";
     case archive::TEntryOutcome::NoOverwrite: return "not written: the file exists (use --overwrite)";
-    case archive::TEntryOutcome::CreateError: return "the file could not be created";
+    case archive::TEntryOutcome::CreateError: return "the file could not be created: " + result.reason;
     case archive::TEntryOutcome::UnknownMethod: return "unknown compression method";
+    case archive::TEntryOutcome::Damaged: return "damaged: " + result.reason;
+    case archive::TEntryOutcome::Unsupported: return result.reason;
   }
   return "failed";
 }
 
 // Reads the archive's directory; false (with a message) when it is missing or no ZIP archive.
 bool OpenDirectory(archive::ArchiveReader& reader, const std::string& path) {
-  std::uint64_t size = 0;
-  if (!IsRegularFile(path, &size)) {
-    std::cerr << "dmptool: " << path << ": no such archive file\n";
+  const archive::fileio::FileStatus status = archive::fileio::StatusOf(path);
+  const std::uint64_t size = status.size;
+  if (!status.isRegular) {
+    std::cerr << "dmptool: " << archive::PrintableName(path) << ": no such archive file\n";
     return false;
   }
   reader.SetZipName(path);
   reader.ReadDirectory();
   if (reader.EndCentral() == nullptr && size > 0) {
-    std::cerr << "dmptool: " << path
+    std::cerr << "dmptool: " << archive::PrintableName(path)
               << ": not a ZIP archive (no end of central directory record found)\n";
     return false;
   }
@@ -97,7 +89,7 @@ int List(const std::string& path) {
                 t.day, t.hour, t.minute, t.second,
                 static_cast<unsigned long long>(e.UncompressedSize64()),
                 static_cast<unsigned long long>(e.CompressedSize64()), method,
-                e.IsEncrypted() ? "yes" : "no", e.FullName().c_str());
+                e.IsEncrypted() ? "yes" : "no", archive::PrintableName(e.FullName()).c_str());
     total += e.UncompressedSize64();
   }
   std::printf("%d entries, %llu bytes\n", reader.EntryCount(),
@@ -109,7 +101,7 @@ int List(const std::string& path) {
 int Report(const archive::ArchiveReader& reader, int good, const char* verb) {
   for (const archive::TEntryResult& r : reader.LastResults())
     if (r.outcome != archive::TEntryOutcome::Extracted)
-      std::cerr << "dmptool: " << r.name << ": " << OutcomeText(r.outcome) << "\n";
+      std::cerr << "dmptool: " << archive::PrintableName(r.name) << ": " << OutcomeText(r) << "\n";
   const int files = reader.FileEntryCount();
   std::printf("%d of %d files %s\n", good, files, verb);
   return good == files ? kExitOk : kExitUnsound;
@@ -137,8 +129,8 @@ int Extract(const std::string& path, const std::string& dir, const std::string& 
 }
 
 int Pack(const std::string& dir, const std::string& path, const std::string& password) {
-  if (!IsDirectory(dir)) {
-    std::cerr << "dmptool: " << dir << ": no such directory\n";
+  if (!archive::fileio::StatusOf(dir).isDirectory) {
+    std::cerr << "dmptool: " << archive::PrintableName(dir) << ": no such directory\n";
     return kExitFailure;
   }
   std::string source = dir;
@@ -149,11 +141,10 @@ int Pack(const std::string& dir, const std::string& path, const std::string& pas
   writer.SetRelativePaths(true);
   writer.SetZipName(path);
   writer.Password = password;
+  // All or nothing: a file that cannot be read whole raises, and no archive is written.
   const int count = writer.PackFiles();
-  std::printf("%d entries packed into %s\n", count, path.c_str());
-  for (const std::string& skipped : writer.SkippedFiles())
-    std::cerr << "dmptool: " << skipped << ": cannot be read, not packed\n";
-  return writer.SkippedFiles().empty() ? kExitOk : kExitFailure;
+  std::printf("%d entries packed into %s\n", count, archive::PrintableName(path).c_str());
+  return kExitOk;
 }
 
 }  // namespace

@@ -1,0 +1,147 @@
+#pragma once
+// Every operating-system call of the archive reader and writer goes through this interface:
+// opening, reading, writing, syncing, renaming and removing files, and walking into a
+// destination folder one component at a time without following links. The code above it speaks
+// of files, folders, positions and byte counts; a failure comes back as an error code (ErrorText
+// words it), never as an exception, so that each caller raises the archive error that fits.
+// File times go through DosDateTime, directory listing through FileWalker.
+//
+// FileIo.cpp is the POSIX implementation; another platform provides the same interface.
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace archive::fileio {
+
+// What stands behind an open File (DosDateTime reads and sets times through it).
+using NativeFile = int;
+
+struct FileStatus {
+  bool exists = false;
+  bool isRegular = false;
+  bool isDirectory = false;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds since the epoch
+  std::uint64_t device = 0;   // device and file number: which file it is, whatever its name
+  std::uint64_t inode = 0;
+  std::uint32_t permissions = 0;
+};
+
+// The system's wording of an error code.
+std::string ErrorText(int error);
+// True when the error says that a symbolic link stood where a folder or file was opened.
+bool IsLinkError(int error);
+
+// The status of what `path` names (links followed); `exists` is false when nothing is there.
+FileStatus StatusOf(const std::string& path);
+
+// An open file, closed when its owner lets it go. Move-only. Positions are explicit: reads and
+// writes never depend on a shared file offset, so nothing has to seek back.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // An existing regular file for reading. The open never waits (a named pipe given as the file
+  // would wait for a writer for ever) and anything but a regular file is refused.
+  static File OpenForReading(const std::string& path);
+  // A new file with a unique name in `folder` ("<folder>/<prefix>" and six more characters),
+  // with the given permissions (less the process's mask); `path` receives its name.
+  static File CreateTemporary(const std::string& folder, const std::string& prefix,
+                              std::uint32_t permissions, std::string& path);
+  // Creates or empties `path` for writing.
+  static File CreateOrTruncate(const std::string& path, std::uint32_t permissions);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // The error of the last failed operation (or of the failed open).
+  int Error() const { return error_; }
+  NativeFile Native() const { return fd_; }
+
+  FileStatus Status();
+  // Reads up to `size` bytes at `position`; fewer only at the end of the file. nullopt on a
+  // read error, which is never taken for the end of the file.
+  std::optional<std::size_t> ReadAt(std::uint64_t position, void* data, std::size_t size);
+  // Writes all `size` bytes at `position`; false when they could not all be stored.
+  bool WriteAt(std::uint64_t position, const void* data, std::size_t size);
+  bool SetSize(std::uint64_t size);
+  // Waits until the written data is on the disk.
+  bool Sync();
+  bool SetPermissions(std::uint32_t permissions);
+  // The read-only attribute: set takes away every write permission, clear gives the owner one.
+  bool SetReadOnly(bool readOnly);
+  // Closes; false when the system reports that the data could not be stored.
+  bool Close();
+
+  // The result of an open: the descriptor, or the reason there is none.
+  static File Opened(NativeFile fd, int error);
+
+ private:
+  NativeFile fd_ = -1;
+  int error_ = 0;
+};
+
+// Renames `from` to `to`, replacing `to` in one step; 0 or the error code.
+int Rename(const std::string& from, const std::string& to);
+// Removes a file; 0 or the error code.
+int Remove(const std::string& path);
+// Makes a rename or creation in the folder holding `path` durable. Best effort: some file
+// systems cannot sync a folder, and by then the file itself is complete and in place.
+void SyncFolderOf(const std::string& path);
+// The system's folder for temporary files.
+std::string TemporaryFolder();
+// The error code that a copy to another file system is needed (Rename cannot cross them).
+bool IsCrossDeviceError(int error);
+// The error code for "not a regular file".
+int NotRegularFileError();
+
+// A folder opened for extraction. Every component of its path, and every subfolder opened from
+// it, is opened without following symbolic links, so a link planted anywhere on the way cannot
+// send the extracted files elsewhere; files are created in it the same way.
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder();
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // Opens `path` (from the root, or from the working folder when relative), creating missing
+  // components when `create` is set.
+  static Folder Open(const std::string& path, bool create);
+  // A subfolder by one plain name ("a", never "a/b").
+  Folder Sub(const std::string& name, bool create) const;
+  // The folder `relative` ("a/b/", components separated by '/') below this one, component by
+  // component; this folder again when `relative` names none.
+  Folder Descend(const std::string& relative, bool create) const;
+
+  bool IsOpen() const { return fd_ >= 0 || current_; }
+  int Error() const { return error_; }
+
+  // True when anything (file, folder, link) of that name is there.
+  bool Holds(const std::string& name) const;
+  // The last-write time of the file of that name (links not followed).
+  std::optional<std::time_t> ModifiedTime(const std::string& name) const;
+  // Creates or empties the file `name` for writing; a link of that name is not followed.
+  File CreateFile(const std::string& name) const;
+  // Gives the owner write permission on `name` again (to replace a read-only file).
+  bool MakeWritable(const std::string& name) const;
+  bool RemoveFile(const std::string& name) const;
+
+ private:
+  Folder(NativeFile fd, bool current) : fd_(fd), current_(current) {}
+  NativeFile Base() const;
+
+  NativeFile fd_ = -1;
+  bool current_ = false;  // the working folder itself (an empty relative path)
+  int error_ = 0;
+};
+
+}  // namespace archive::fileio
