@@ -1,7 +1,6 @@
 #include "db/TableFileFormat.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "db/TableFileError.h"
 
@@ -97,18 +96,80 @@ TFieldType FieldTypeFromXml(std::string_view dt, std::string_view dbType, bool f
   throw ETableFileError("Unsupported data type in the file's schema: dt:type='" + std::string(dt) + "'");
 }
 
+std::size_t EncodeUtf8(char32_t code, char* out) {
+  if (code < 0x80) {
+    out[0] = static_cast<char>(code);
+    return 1;
+  }
+  if (code < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (code >> 6));
+    out[1] = static_cast<char>(0x80 | (code & 0x3F));
+    return 2;
+  }
+  if (code < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (code >> 12));
+    out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (code & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (code >> 18));
+  out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (code & 0x3F));
+  return 4;
+}
+
+int DecodeUtf8(const char* p, const char* end, char32_t& code) {
+  const auto lead = static_cast<unsigned char>(*p);
+  if (lead < 0x80) {
+    code = lead;
+    return 1;
+  }
+  const int length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0) return -1;
+  code = lead & (0x7F >> length);
+  for (int k = 1; k < length; ++k) {
+    if (p + k >= end) return 0;
+    const auto next = static_cast<unsigned char>(p[k]);
+    if ((next & 0xC0) != 0x80) return -1;
+    code = (code << 6) | (next & 0x3F);
+  }
+  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
+  return length;
+}
+
+namespace {
+
+// XML 1.0 (fifth edition) NameStartChar without the colon, and NameChar.
+bool IsNameStart(char32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) ||
+         (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+         (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool IsNameChar(char32_t c) {
+  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 ||
+         (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+}  // namespace
+
 bool IsPlainXmlName(std::string_view name) {
   if (name.empty()) return false;
-  // ASCII letters, digits, '_', '-', '.' and any non-ASCII byte (which Qt's writer and every
-  // XML reader accept in names only when they are name characters; keep it strict: letters of
-  // other scripts are allowed, punctuation outside ASCII is rare in column names).
-  auto start = [](unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; };
-  auto follow = [&](unsigned char c) { return start(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; };
-  if (!start(static_cast<unsigned char>(name[0]))) return false;
-  for (char ch : name.substr(1))
-    if (!follow(static_cast<unsigned char>(ch))) return false;
   // Names beginning with "xml" in any case are reserved.
-  return !(name.size() >= 3 && EqualsNoCase(name.substr(0, 3), "xml"));
+  if (name.size() >= 3 && EqualsNoCase(name.substr(0, 3), "xml")) return false;
+  const char* p = name.data();
+  const char* const end = p + name.size();
+  for (bool first = true; p < end; first = false) {
+    char32_t c;
+    const int length = DecodeUtf8(p, end, c);
+    if (length <= 0 || !(first ? IsNameStart(c) : IsNameChar(c))) return false;
+    p += length;
+  }
+  return true;
 }
 
 void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out) {
@@ -141,38 +202,19 @@ void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out
     default:
       break;
   }
-  // Text: XML 1.0 has no form for most control characters (not even as character references) nor
-  // for U+FFFE / U+FFFF. Refuse them rather than write a file that no reader accepts.
-  const auto* p = reinterpret_cast<const unsigned char*>(value.data());
-  const std::size_t n = value.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = p[i];
-    if (c >= 0x20 && c < 0x80) {
-      ++i;
+  // Text: every character has a form in the file (control characters and U+FFFE / U+FFFF
+  // included, as ADO writes them); only bytes that are no UTF-8 have none.
+  const char* p = value.data();
+  const char* const end = p + value.size();
+  while (p < end) {
+    if (static_cast<unsigned char>(*p) < 0x80) {
+      ++p;
       continue;
     }
-    if (c < 0x20) {
-      if (c != '\t' && c != '\n' && c != '\r') {
-        char code[8];
-        std::snprintf(code, sizeof code, "U+%04X", c);
-        BadValue(column, std::string("the character ") + code + " cannot be stored in an XML file");
-      }
-      ++i;
-      continue;
-    }
-    // A multi-byte sequence: it must be well-formed UTF-8, and not U+FFFE / U+FFFF.
-    int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    if (c == 0xC0 || c == 0xC1 || c > 0xF4) extra = -1;
-    if (extra < 0 || i + static_cast<std::size_t>(extra) >= n) BadValue(column, "the text is not valid UTF-8");
-    for (int k = 1; k <= extra; ++k)
-      if ((p[i + k] & 0xC0) != 0x80) BadValue(column, "the text is not valid UTF-8");
-    if (extra == 2 && ((c == 0xE0 && p[i + 1] < 0xA0) || (c == 0xED && p[i + 1] >= 0xA0)))
-      BadValue(column, "the text is not valid UTF-8");
-    if (extra == 3 && ((c == 0xF0 && p[i + 1] < 0x90) || (c == 0xF4 && p[i + 1] >= 0x90)))
-      BadValue(column, "the text is not valid UTF-8");
-    if (c == 0xEF && p[i + 1] == 0xBF && (p[i + 2] == 0xBE || p[i + 2] == 0xBF))
-      BadValue(column, "the character U+FFFE or U+FFFF cannot be stored in an XML file");
-    i += static_cast<std::size_t>(extra) + 1;
+    char32_t code;
+    const int length = DecodeUtf8(p, end, code);
+    if (length <= 0) BadValue(column, "the text is not valid UTF-8");
+    p += length;
   }
   out.assign(value);
 }
@@ -206,58 +248,65 @@ bool IsNumberText(std::string_view text, bool decimal) {
   return i == text.size();
 }
 
+// ADO writes a zero of a decimal column as ".0000"; its AsString text has the leading zero.
+void AddLeadingZero(std::string& number) {
+  const std::size_t sign = !number.empty() && (number[0] == '-' || number[0] == '+') ? 1 : 0;
+  if (number.size() > sign && number[sign] == '.') number.insert(sign, 1, '0');
+}
+
 }  // namespace
 
-void FromXmlValue(const DbColumn& column, std::string_view xml, std::string& out) {
-  out.clear();
+void FromXmlValue(const DbColumn& column, std::string& value) {
   switch (column.type) {
     case TFieldType::ftBytes:
     case TFieldType::ftVarBytes:
     case TFieldType::ftBlob: {
-      if (xml.size() % 2 != 0) BadValue(column, "odd number of hex digits");
-      out.resize(xml.size() / 2);
-      for (std::size_t i = 0; i < out.size(); ++i) {
-        int hi = HexDigit(xml[2 * i]), lo = HexDigit(xml[2 * i + 1]);
+      if (value.size() % 2 != 0) BadValue(column, "odd number of hex digits");
+      const std::size_t bytes = value.size() / 2;
+      for (std::size_t i = 0; i < bytes; ++i) {
+        const int hi = HexDigit(value[2 * i]), lo = HexDigit(value[2 * i + 1]);
         if (hi < 0 || lo < 0) BadValue(column, "not a hex digit");
-        out[i] = static_cast<char>((hi << 4) | lo);
+        value[i] = static_cast<char>((hi << 4) | lo);
       }
+      value.resize(bytes);
       return;
     }
     case TFieldType::ftDateTime:
     case TFieldType::ftTimeStamp:
     case TFieldType::ftDate:
     case TFieldType::ftTime:
-      out.assign(xml);
-      if (out.size() > 10 && out[10] == 'T' && column.type != TFieldType::ftTime) out[10] = ' ';
-      // A UTC designator adds nothing to the stored wall-clock value.
-      if (!out.empty() && out.back() == 'Z') out.pop_back();
+      if (value.size() > 10 && value[10] == 'T' && column.type != TFieldType::ftTime) value[10] = ' ';
+      // A UTC designator after the time adds nothing to the stored wall-clock value.
+      if (value.size() >= 2 && value.back() == 'Z' && value[value.size() - 2] >= '0' && value[value.size() - 2] <= '9') {
+        value.pop_back();
+      }
       return;
     case TFieldType::ftBoolean:
-      if (xml == "1" || xml == "-1" || EqualsNoCase(xml, "true")) out = "True";
-      else if (xml == "0" || EqualsNoCase(xml, "false")) out = "False";
+      if (value == "1" || value == "-1" || EqualsNoCase(value, "true")) value = "True";
+      else if (value == "0" || EqualsNoCase(value, "false")) value = "False";
       else BadValue(column, "not a boolean");
       return;
     case TFieldType::ftFloat:
     case TFieldType::ftSingle:
-      out = xml == "INF" ? "Infinity" : xml == "-INF" ? "-Infinity" : std::string(xml);
-      if (!IsNumberText(out, true)) BadValue(column, "not a number");
+      if (value == "INF") value = "Infinity";
+      else if (value == "-INF") value = "-Infinity";
+      if (!IsNumberText(value, true)) BadValue(column, "not a number");
+      AddLeadingZero(value);
       return;
     case TFieldType::ftSmallint:
     case TFieldType::ftInteger:
     case TFieldType::ftWord:
     case TFieldType::ftAutoInc:
     case TFieldType::ftLargeint:
-      if (!IsNumberText(xml, false)) BadValue(column, "not a whole number");
-      out.assign(xml);
+      if (!IsNumberText(value, false)) BadValue(column, "not a whole number");
       return;
     case TFieldType::ftBCD:
     case TFieldType::ftFMTBcd:
     case TFieldType::ftCurrency:
-      if (!IsNumberText(xml, true)) BadValue(column, "not a number");
-      out.assign(xml);
+      if (!IsNumberText(value, true)) BadValue(column, "not a number");
+      AddLeadingZero(value);
       return;
     default:
-      out.assign(xml);
       return;
   }
 }

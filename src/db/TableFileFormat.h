@@ -33,16 +33,24 @@ XmlType XmlTypeFor(const DbColumn& column);
 TFieldType FieldTypeFromXml(std::string_view dtType, std::string_view dbType, bool fixedLength, bool isLong,
                             bool autoIncrement);
 
-// A column name that can stand as an XML attribute name as it is (no prefix, no colon).
+// A column name that can stand as an XML attribute name as it is: an XML 1.0 Name (checked on
+// its characters, not its bytes) without a colon, not beginning with "xml" in any case.
 bool IsPlainXmlName(std::string_view name);
 
-// The AsString text of a value -> its text in the file (dates with 'T', binary as hex, ...).
-// Raises ETableFileError for text that XML 1.0 cannot hold (control characters other than tab,
-// line feed and carriage return, U+FFFE, U+FFFF), naming the column.
+// The AsString text of a value -> its text in the file (dates with 'T', binary as hex, ...), not
+// yet escaped. Every character a text column holds has a form in the file; only text that is
+// not UTF-8 raises ETableFileError, naming the column.
 void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out);
 
-// The text of a value in the file -> its AsString text. Raises ETableFileError for values that do
-// not fit the column's type (bad hex, for example).
-void FromXmlValue(const DbColumn& column, std::string_view xml, std::string& out);
+// The text of a value in the file -> its AsString text, in place. Raises ETableFileError for
+// values that do not fit the column's type (a non-number in a number column, bad hex, ...).
+void FromXmlValue(const DbColumn& column, std::string& value);
+
+// UTF-8, as the file holds it. EncodeUtf8 writes the 1 to 4 bytes of `code` and returns their
+// number. DecodeUtf8 reads the character at `p`: its length, 0 when [p, end) ends inside it, -1
+// when the bytes are no UTF-8 character (stray or missing continuation byte, overlong form,
+// surrogate, beyond U+10FFFF).
+std::size_t EncodeUtf8(char32_t code, char* out);
+int DecodeUtf8(const char* p, const char* end, char32_t& code);
 
 }  // namespace db::tablefile

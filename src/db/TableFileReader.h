@@ -1,7 +1,11 @@
 #pragma once
-// Reads a TableFile as a row source. Opening reads the whole file once to check it and count its
-// rows, so that a malformed or truncated file fails before any row is served and RecordCount is
-// known; the rows are then read again, one at a time, as they are walked.
+// Reads a TableFile as a row source, as ADO reads it: values keep every character as it stands in
+// the file (TAB, CR and LF included), the file may be UTF-8 or UTF-16, and a recordset saved
+// with pending changes shows its updated rows with their current values, then its unchanged
+// rows, then its inserted rows (deleted rows are not shown). Opening reads the whole file once
+// to check it and count its rows, so that a malformed or truncated file fails before any row is
+// served and RecordCount is known; the rows are then read again, one at a time, as they are
+// walked. Failures name the file, the line and the column.
 
 #include <cstdint>
 #include <memory>

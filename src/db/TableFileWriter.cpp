@@ -1,10 +1,11 @@
 #include "db/TableFileWriter.h"
 
-#include <QFile>
-#include <QXmlStreamWriter>
-
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <set>
+#include <string_view>
+#include <system_error>
 
 #include "db/DbRowSource.h"
 #include "db/TableFileError.h"
@@ -14,29 +15,73 @@ namespace db {
 
 using namespace tablefile;
 
+namespace {
+
+// Attribute value text as ADO writes it: the markup characters as lower-case hexadecimal
+// character references; TAB, LF and CR as references too, so that ADO and every XML reader give
+// them back unchanged (a raw one would become a blank in a reader that normalises); all other
+// characters, control characters included, as they are.
+void AppendEscaped(std::string_view value, std::string& out) {
+  static constexpr auto kReference = [] {
+    std::array<const char*, 0x40> table{};
+    table['"'] = "&#x22;";
+    table['\''] = "&#x27;";
+    table['<'] = "&#x3c;";
+    table['&'] = "&#x26;";
+    table['>'] = "&#x3e;";
+    table['\t'] = "&#x9;";
+    table['\n'] = "&#xa;";
+    table['\r'] = "&#xd;";
+    return table;
+  }();
+  std::size_t plainFrom = 0;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const auto c = static_cast<unsigned char>(value[i]);
+    if (c >= 0x40 || !kReference[c]) continue;
+    out.append(value, plainFrom, i - plainFrom);
+    out.append(kReference[c]);
+    plainFrom = i + 1;
+  }
+  out.append(value, plainFrom, std::string::npos);
+}
+
+void AppendAttribute(std::string& out, std::string_view name, std::string_view value) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  AppendEscaped(value, out);
+  out += '"';
+}
+
+std::string SystemMessage(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+}  // namespace
+
 struct TableFileWriter::Impl {
   std::string path;
-  QFile file;
-  QXmlStreamWriter xml;
+  std::FILE* file = nullptr;
   std::vector<DbColumn> columns;
   std::vector<std::string> attributePrefixes;  // ' name="' per column
   std::string scratch;
-  std::string buffer;  // rows not yet handed to the file
+  std::string buffer;  // text not yet handed to the file
   std::int64_t rows = 0;
   bool finished = false;
 
+  // Without Finish the file is incomplete: it is removed, also when the schema could not be written.
+  ~Impl() {
+    if (!file) return;
+    std::fclose(file);
+    if (!finished) std::remove(path.c_str());
+  }
+
   void Flush() {
     if (buffer.empty()) return;
-    if (file.write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size())) {
-      throw ETableFileError("Cannot write the file \"" + path + "\": " + file.errorString().toStdString());
-    }
+    if (std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size()) Failed(errno);
     buffer.clear();
   }
 
-  void CheckWritten() {
-    if (xml.hasError() || file.error() != QFileDevice::NoError) {
-      throw ETableFileError("Cannot write the file \"" + path + "\": " + file.errorString().toStdString());
-    }
+  [[noreturn]] void Failed(int error) const {
+    throw ETableFileError("Cannot write the file \"" + path + "\": " + SystemMessage(error));
   }
 };
 
@@ -62,93 +107,45 @@ TableFileWriter::TableFileWriter(const std::string& path, const std::vector<DbCo
   Impl& d = *impl_;
   d.path = path;
   d.columns = columns;
-  d.file.setFileName(QString::fromStdString(path));
-  if (!d.file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    throw ETableFileError("Cannot create the file \"" + path + "\": " + d.file.errorString().toStdString());
-  }
-  d.xml.setDevice(&d.file);
-  d.xml.setAutoFormatting(true);
-  d.xml.setAutoFormattingIndent(-1);  // one tab per level, as ADO indents
+  d.file = std::fopen(path.c_str(), "wb");
+  if (!d.file) throw ETableFileError("Cannot create the file \"" + path + "\": " + SystemMessage(errno));
 
   const auto names = AttributeNames(columns);
-  QXmlStreamWriter& x = d.xml;
-  x.writeStartElement(QStringLiteral("xml"));
-  x.writeAttribute(QStringLiteral("xmlns:s"), QLatin1String(kNsSchema));
-  x.writeAttribute(QStringLiteral("xmlns:dt"), QLatin1String(kNsDataType));
-  x.writeAttribute(QStringLiteral("xmlns:rs"), QLatin1String(kNsRowset));
-  x.writeAttribute(QStringLiteral("xmlns:z"), QLatin1String(kNsRow));
-  x.writeStartElement(QStringLiteral("s:Schema"));
-  x.writeAttribute(QStringLiteral("id"), QStringLiteral("RowsetSchema"));
-  x.writeStartElement(QStringLiteral("s:ElementType"));
-  x.writeAttribute(QStringLiteral("name"), QStringLiteral("row"));
-  x.writeAttribute(QStringLiteral("content"), QStringLiteral("eltOnly"));
-  x.writeAttribute(QStringLiteral("rs:updatable"), QStringLiteral("true"));
+  std::string& x = d.buffer;
+  x = "<xml";
+  AppendAttribute(x, "xmlns:s", kNsSchema);
+  AppendAttribute(x, "xmlns:dt", kNsDataType);
+  AppendAttribute(x, "xmlns:rs", kNsRowset);
+  AppendAttribute(x, "xmlns:z", kNsRow);
+  x += ">\n\t<s:Schema id=\"RowsetSchema\">\n";
+  x += "\t\t<s:ElementType name=\"row\" content=\"eltOnly\" rs:updatable=\"true\">\n";
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const DbColumn& c = columns[i];
     const XmlType t = XmlTypeFor(c);
     d.attributePrefixes.push_back(" " + names[i] + "=\"");
-    x.writeStartElement(QStringLiteral("s:AttributeType"));
-    x.writeAttribute(QStringLiteral("name"), QString::fromStdString(names[i]));
-    if (names[i] != c.name) x.writeAttribute(QStringLiteral("rs:name"), QString::fromStdString(c.name));
-    x.writeAttribute(QStringLiteral("rs:number"), QString::number(i + 1));
-    if (c.nullable) x.writeAttribute(QStringLiteral("rs:nullable"), QStringLiteral("true"));
-    x.writeAttribute(QStringLiteral("rs:writeunknown"), QStringLiteral("true"));
-    if (c.type == TFieldType::ftAutoInc) x.writeAttribute(QStringLiteral("rs:autoincrement"), QStringLiteral("true"));
-    x.writeEmptyElement(QStringLiteral("s:datatype"));
-    x.writeAttribute(QStringLiteral("dt:type"), QLatin1String(t.dtType));
-    if (t.dbType) x.writeAttribute(QStringLiteral("rs:dbtype"), QLatin1String(t.dbType));
-    if (t.maxLength > 0) x.writeAttribute(QStringLiteral("dt:maxLength"), QString::number(t.maxLength));
-    if (t.precision > 0) x.writeAttribute(QStringLiteral("rs:precision"), QString::number(t.precision));
-    if (t.scale >= 0) x.writeAttribute(QStringLiteral("rs:scale"), QString::number(t.scale));
-    if (t.fixedLength) x.writeAttribute(QStringLiteral("rs:fixedlength"), QStringLiteral("true"));
-    if (t.isLong) x.writeAttribute(QStringLiteral("rs:long"), QStringLiteral("true"));
-    x.writeAttribute(QStringLiteral("rs:maybenull"), c.nullable ? QStringLiteral("true") : QStringLiteral("false"));
-    x.writeEndElement();  // s:AttributeType
+    x += "\t\t\t<s:AttributeType";
+    AppendAttribute(x, "name", names[i]);
+    if (names[i] != c.name) AppendAttribute(x, "rs:name", c.name);
+    AppendAttribute(x, "rs:number", std::to_string(i + 1));
+    if (c.nullable) AppendAttribute(x, "rs:nullable", "true");
+    AppendAttribute(x, "rs:writeunknown", "true");
+    if (c.type == TFieldType::ftAutoInc) AppendAttribute(x, "rs:autoincrement", "true");
+    x += ">\n\t\t\t\t<s:datatype";
+    AppendAttribute(x, "dt:type", t.dtType);
+    if (t.dbType) AppendAttribute(x, "rs:dbtype", t.dbType);
+    if (t.maxLength > 0) AppendAttribute(x, "dt:maxLength", std::to_string(t.maxLength));
+    if (t.precision > 0) AppendAttribute(x, "rs:precision", std::to_string(t.precision));
+    if (t.scale >= 0) AppendAttribute(x, "rs:scale", std::to_string(t.scale));
+    if (t.fixedLength) AppendAttribute(x, "rs:fixedlength", "true");
+    if (t.isLong) AppendAttribute(x, "rs:long", "true");
+    AppendAttribute(x, "rs:maybenull", c.nullable ? "true" : "false");
+    x += "/>\n\t\t\t</s:AttributeType>\n";
   }
-  x.writeEmptyElement(QStringLiteral("s:extends"));
-  x.writeAttribute(QStringLiteral("type"), QStringLiteral("rs:rowbase"));
-  x.writeEndElement();  // s:ElementType
-  x.writeEndElement();  // s:Schema
-  // The rows are many and simple: they are written directly, without the stream writer's
-  // per-attribute conversions to UTF-16 and back.
-  d.buffer = "\n\t<rs:data>\n";
+  x += "\t\t\t<s:extends type=\"rs:rowbase\"/>\n\t\t</s:ElementType>\n\t</s:Schema>\n\t<rs:data>\n";
   d.Flush();
-  d.CheckWritten();
 }
 
-TableFileWriter::~TableFileWriter() {
-  if (!impl_->finished) {
-    impl_->file.close();
-    impl_->file.remove();
-  }
-}
-
-namespace {
-
-// Attribute value text: markup characters as entities, and tab, line feed and carriage return as
-// character references so that attribute-value normalisation gives them back unchanged.
-void AppendEscaped(const std::string& value, std::string& out) {
-  std::size_t plainFrom = 0;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    const char* entity = nullptr;
-    switch (value[i]) {
-      case '&': entity = "&amp;"; break;
-      case '<': entity = "&lt;"; break;
-      case '>': entity = "&gt;"; break;
-      case '"': entity = "&quot;"; break;
-      case '\t': entity = "&#9;"; break;
-      case '\n': entity = "&#10;"; break;
-      case '\r': entity = "&#13;"; break;
-      default: continue;
-    }
-    out.append(value, plainFrom, i - plainFrom);
-    out.append(entity);
-    plainFrom = i + 1;
-  }
-  out.append(value, plainFrom, std::string::npos);
-}
-
-}  // namespace
+TableFileWriter::~TableFileWriter() = default;
 
 void TableFileWriter::WriteRow(const DbRow& row) {
   Impl& d = *impl_;
@@ -173,10 +170,12 @@ void TableFileWriter::Finish() {
   Impl& d = *impl_;
   d.buffer.append("\t</rs:data>\n</xml>\n");
   d.Flush();
-  d.CheckWritten();
-  if (!d.file.flush()) d.CheckWritten();
-  d.file.close();
-  if (d.file.error() != QFileDevice::NoError) d.CheckWritten();
+  const int error = std::fclose(d.file) == 0 ? 0 : errno;
+  d.file = nullptr;
+  if (error != 0) {
+    std::remove(d.path.c_str());
+    d.Failed(error);
+  }
   d.finished = true;
 }
 
