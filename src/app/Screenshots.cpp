@@ -21,6 +21,7 @@
 #include "platform/EventPump.h"
 #include "migration/ProgressView.h"
 #include "ui/QtDialogs.h"
+#include "ui/QtEventPump.h"
 #include "ui/TFmProgressBar.h"
 
 namespace {
@@ -51,6 +52,7 @@ bool Save(QWidget* window, const QDir& dir, const char* name) {
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  ui::QtEventPump events;
   QApplication::setApplicationDisplayName(QStringLiteral("Norvale数据迁移工具（V3.1-V4.0）"));
   if (argc != 2) {
     std::fprintf(stderr, "usage: dm_screenshots <folder>\n");

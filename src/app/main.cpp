@@ -6,9 +6,11 @@
 #include "app/TFImportDate.h"
 #include "platform/Dialogs.h"
 #include "ui/QtDialogs.h"
+#include "ui/QtEventPump.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  ui::QtEventPump events;
   QApplication::setApplicationDisplayName(QStringLiteral("Norvale数据迁移工具（V3.1-V4.0）"));
 
   ui::QtDialogs dialogs;

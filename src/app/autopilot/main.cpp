@@ -25,6 +25,7 @@
 #include "app/autopilot/AutopilotDialogs.h"
 #include "platform/Dialogs.h"
 #include "ui/QtDialogs.h"
+#include "ui/QtEventPump.h"
 #include "ui/TBmpButton.h"
 #include "ui/TFmProgressBar.h"
 
@@ -118,6 +119,7 @@ int main(int argc, char** argv) {
   if (options.backup && options.target.size() > 1 && options.target.back() == '/') options.target.pop_back();
 
   QApplication application(argc, argv);
+  ui::QtEventPump events;
   QApplication::setApplicationDisplayName(QStringLiteral("Norvale数据迁移工具（V3.1-V4.0）"));
 
   Camera camera(options.screenshots);
