@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the normal and the sanitizer configuration,
-# starts the stand-in databases, runs all test suites on Qt's offscreen platform, stops the
-# stand-ins again. Exits non-zero on any failure.
+# starts the stand-in databases, runs all test suites on Qt's offscreen platform, cross-builds the
+# Windows suites and runs them under Wine, stops the stand-ins again. Exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +33,11 @@ for kind in normal asan; do
     status=1
   fi
 done
+
+echo "== Windows build and tests (MinGW-w64, Wine)"
+if ! { scripts/build-windows.sh && scripts/test-windows.sh; }; then
+  status=1
+fi
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzz"
