@@ -19,8 +19,8 @@ sources=(
   src/archive/ArchiveErrors.cpp src/archive/ArchiveReader.cpp src/archive/Crc32.cpp
   src/archive/DosDateTime.cpp src/archive/TEndCentral.cpp src/archive/TSortedZip.cpp
   src/archive/TZipHeaderInfo.cpp src/archive/ZipCrypto.cpp src/archive/ZipInput.cpp
-  src/platform/Clock.cpp src/platform/CodePage.cpp src/platform/Dialogs.cpp
-  src/platform/EventPump.cpp src/platform/FileSystem.cpp
+  src/platform/Clock.cpp src/platform/CodePagePosix.cpp src/platform/Dialogs.cpp
+  src/platform/EventPump.cpp src/platform/FileSystem.cpp src/platform/FileSystemPosix.cpp
   tests/archive/fuzz/ReaderFuzzer.cpp)
 objects=()
 for s in "${sources[@]}"; do
