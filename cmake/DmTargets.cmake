@@ -21,6 +21,28 @@ set(DM_TEST_ENVIRONMENT
   "DM_BINARY_DIR=${CMAKE_BINARY_DIR}"
   "ASAN_OPTIONS=detect_leaks=0:abort_on_error=0"
   "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  # Windows test programs run under Wine, in the build's own Wine prefix (scripts/test-windows.sh
+  # creates it), without a display and without Wine's chatter. They see the checkout through
+  # Wine's drive Z:, which maps the host's root; Wine's odbc32 hands ODBC calls to the host's
+  # unixODBC, which reads ODBCSYSINI as it is.
+  set(DM_TEST_ENVIRONMENT
+    "ODBCSYSINI=${PROJECT_SOURCE_DIR}/.dbenv/odbc"
+    "DM_SOURCE_DIR=Z:${PROJECT_SOURCE_DIR}"
+    "DM_BINARY_DIR=Z:${CMAKE_BINARY_DIR}"
+    "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
+    "WINEDEBUG=-all"
+    "WINEDLLOVERRIDES=mscoree,mshtml="
+    "DISPLAY=")
+endif()
+
+# GoogleTest compiled from Debian's sources (package googletest) with the cross compiler; its
+# targets carry the names that find_package(GTest) gives on the build host (GTest::gtest, ...).
+function(dm_add_googletest_from_source)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endfunction()
 
 # dm_add_test(name SOURCES ... LIBS ... [QT_MAIN] [LABELS ...] [TIMEOUT s]): one GoogleTest
 # executable per test file, registered with CTest case by case. QT_MAIN gives the executable a
@@ -43,8 +65,15 @@ function(dm_add_test name)
   endif()
   # The environment goes in through env(1) as the test's launcher: gtest_discover_tests passes a
   # list-valued ENVIRONMENT property on as separate words, which would keep only its first entry.
-  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "/usr/bin/env;${DM_TEST_ENVIRONMENT}")
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+  set(launcher /usr/bin/env ${DM_TEST_ENVIRONMENT} ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${launcher}")
+  if(CMAKE_CROSSCOMPILING)
+    # One test per program: every start of a program under Wine costs a fraction of a second.
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+  else()
+    gtest_discover_tests(${name}
+      DISCOVERY_MODE PRE_TEST
+      PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+  endif()
 endfunction()

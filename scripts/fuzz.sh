@@ -19,9 +19,10 @@ cxx="${DM_FUZZ_CXX:-$(command -v clang++-14 || command -v clang++)}"
 mkdir -p "$out/obj" "$out/seed" "$out/corpus" "$out/tablefile-seed" "$out/tablefile-corpus"
 
 flags=(-std=c++20 -g -O1 -fPIC -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
-       -I"$root/src" $(pkg-config --cflags Qt6Core))
-platform_sources=(src/platform/Clock.cpp src/platform/CodePage.cpp src/platform/Dialogs.cpp
-  src/platform/EventPump.cpp src/platform/EventThrottle.cpp src/platform/FileSystem.cpp)
+       -I"$root/src")
+platform_sources=(src/platform/Clock.cpp src/platform/CodePagePosix.cpp src/platform/Dialogs.cpp
+  src/platform/EventPump.cpp src/platform/EventThrottle.cpp src/platform/FileSystem.cpp
+  src/platform/FileSystemPosix.cpp src/platform/TraceSink.cpp)
 archive_sources=(
   src/archive/ArchiveErrors.cpp src/archive/ArchiveReader.cpp src/archive/Crc32.cpp
   src/archive/DosDateTime.cpp src/archive/FileIo.cpp src/archive/TEndCentral.cpp src/archive/TSortedZip.cpp
@@ -48,11 +49,9 @@ compile() {
 compile "${platform_sources[@]}"
 platform_objects=("${objects[@]}")
 compile "${archive_sources[@]}"
-"$cxx" -fsanitize=fuzzer,address,undefined "${platform_objects[@]}" "${objects[@]}" -o "$out/reader_fuzzer" -lz \
-  $(pkg-config --libs Qt6Core)
+"$cxx" -fsanitize=fuzzer,address,undefined "${platform_objects[@]}" "${objects[@]}" -o "$out/reader_fuzzer" -lz
 compile "${tablefile_sources[@]}"
-"$cxx" -fsanitize=fuzzer,address,undefined "${platform_objects[@]}" "${objects[@]}" -o "$out/tablefile_fuzzer" \
-  $(pkg-config --libs Qt6Core)
+"$cxx" -fsanitize=fuzzer,address,undefined "${platform_objects[@]}" "${objects[@]}" -o "$out/tablefile_fuzzer"
 
 # Seed corpus of the archive reader: small archives of the kinds it meets.
 if [ -z "$(ls -A "$out/seed")" ]; then

@@ -12,6 +12,7 @@ PACKAGES=(
   postgresql-15 postgresql-client-15
   fonts-wqy-zenhei xvfb xauth openbox
   zip unzip p7zip-full python3
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine64 wine
   util-linux procps
 )
 

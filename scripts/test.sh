@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the normal and the sanitizer configuration,
-# starts the stand-in databases, runs all test suites on Qt's offscreen platform, stops the
-# stand-ins again. Exits non-zero on any failure.
+# starts the stand-in databases, runs all test suites on Qt's offscreen platform, cross-builds the
+# Windows suites and runs them under Wine, stops the stand-ins again. Exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,17 +26,23 @@ fi
 status=0
 for kind in normal asan; do
   dir=build; [ "$kind" = asan ] && dir=build-asan
-  echo "== build ($kind)"
+  echo "== build ($kind) [${SECONDS}s]"
   scripts/build.sh "$kind"
-  echo "== tests ($kind)"
+  echo "== tests ($kind) [${SECONDS}s]"
   if ! ctest --test-dir "$dir" --output-on-failure --timeout 900 -j "${DM_TEST_JOBS:-1}"; then
     status=1
   fi
 done
 
+echo "== Windows build and tests (MinGW-w64, Wine) [${SECONDS}s]"
+if ! { scripts/build-windows.sh && scripts/test-windows.sh; }; then
+  status=1
+fi
+
 if [ -x scripts/fuzz.sh ]; then
-  echo "== fuzz"
+  echo "== fuzz [${SECONDS}s]"
   scripts/fuzz.sh || status=1
 fi
 
+echo "== done [${SECONDS}s]"
 exit $status

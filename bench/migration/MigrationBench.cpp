@@ -40,6 +40,7 @@
 #include "migration/RestoreProcedure.h"
 #include "platform/Dialogs.h"
 #include "platform/TraceSink.h"
+#include "ui/QtEventPump.h"
 
 namespace {
 
@@ -275,6 +276,7 @@ int main(int argc, char** argv) {
   const std::string dir = fs::absolute(argv[1]).string();
   fs::create_directories(dir);
   QApplication application(argc, argv);
+  ui::QtEventPump events;
 
   platform::ScriptedDialogs dialogs;
   dialogs.messageAnswers.assign(8, platform::kIdYes);

@@ -25,6 +25,7 @@
 #include "platform/EventPump.h"
 #include "migration/ProgressView.h"
 #include "ui/QtDialogs.h"
+#include "ui/QtEventPump.h"
 #include "ui/TFmProgressBar.h"
 #include "ui/TSelectFolderDialog.h"
 
@@ -61,6 +62,7 @@ bool Save(QWidget* window, const QDir& dir, const char* name, bool framed = fals
 
 int main(int argc, char** argv) {
   const auto application = app::InitApplication(argv[0]);
+  ui::QtEventPump events;
   if (argc != 2) {
     std::fprintf(stderr, "usage: dm_screenshots <folder>\n");
     return 2;

@@ -7,9 +7,11 @@
 #include "app/TFImportDate.h"
 #include "platform/Dialogs.h"
 #include "ui/QtDialogs.h"
+#include "ui/QtEventPump.h"
 
 int main(int, char** argv) {
   const auto application = app::InitApplication(argv[0]);
+  ui::QtEventPump events;
 
   ui::QtDialogs dialogs;
   platform::ScopedDialogs installed(&dialogs);

@@ -19,7 +19,8 @@ void TraceEnter(std::string_view name);
 // One level up, then "Leave <name>" at the new depth.
 void TraceLeave(std::string_view name);
 
-// Returns after `ms` milliseconds, handling window events meanwhile. 0 or less returns at once.
+// Returns after `ms` milliseconds, handling window events meanwhile through the program's event
+// pump (platform::SetEventPump); without one it just waits. 0 or less returns at once.
 void DelayPumping(int ms);
 
 // Deletes the directory and everything below it; true on success. Traces an Enter and a Leave

@@ -1,32 +1,34 @@
 #include "platform/EventPump.h"
 
-#include <QCoreApplication>
-#include <QObject>
 #include <chrono>
 #include <thread>
 
 namespace platform {
+namespace {
+
+IEventPump*& Current() {
+  static IEventPump* current = nullptr;
+  return current;
+}
+
+}  // namespace
+
+void SetEventPump(IEventPump* pump) { Current() = pump; }
+
+ScopedEventPump::ScopedEventPump(IEventPump* pump) : previous_(Current()) { SetEventPump(pump); }
+ScopedEventPump::~ScopedEventPump() { SetEventPump(previous_); }
 
 void PumpEvents() {
-  if (QCoreApplication::instance() == nullptr) return;
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  if (Current() != nullptr) Current()->PumpEvents();
 }
 
 bool WaitForEvents(int ms) {
   if (ms <= 0) return false;
-  using Clock = std::chrono::steady_clock;
-  if (QCoreApplication::instance() == nullptr) {
+  if (Current() == nullptr) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return false;
   }
-  // A timer on a private object bounds the blocking wait: its event wakes the dispatcher when
-  // nothing else arrives first.
-  QObject alarm;
-  const int timerId = alarm.startTimer(std::chrono::milliseconds(ms), Qt::PreciseTimer);
-  const auto start = Clock::now();
-  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  alarm.killTimer(timerId);
-  return Clock::now() - start < std::chrono::milliseconds(ms);
+  return Current()->WaitForEvents(ms);
 }
 
 }  // namespace platform

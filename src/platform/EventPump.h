@@ -1,14 +1,41 @@
 #pragma once
-// Handling pending window messages from inside long work on the user-interface thread.
+// Handling pending window messages from inside long work on the user-interface thread. The
+// program installs the event handling of its window system; the window-free libraries only call
+// through it. Without an installed pump nothing is handled and a wait simply sleeps, which is
+// what a console tool such as dmptool and the headless tests need.
 
 namespace platform {
 
-// Handles every pending event of the calling thread, then returns. Does nothing when no
-// QCoreApplication exists (headless tools and tests).
+class IEventPump {
+ public:
+  virtual ~IEventPump() = default;
+  // Handles every pending event of the calling thread, then returns.
+  virtual void PumpEvents() = 0;
+  // Waits up to `ms` (> 0) milliseconds for at least one event and handles what arrives. Returns
+  // false when the time ran out without an event.
+  virtual bool WaitForEvents(int ms) = 0;
+};
+
+// Installs the program's event handling (not owned); nullptr removes it.
+void SetEventPump(IEventPump* pump);
+
+// Installs an event pump for the lifetime of the guard and restores the previous one afterwards.
+class ScopedEventPump {
+ public:
+  explicit ScopedEventPump(IEventPump* pump);
+  ~ScopedEventPump();
+  ScopedEventPump(const ScopedEventPump&) = delete;
+  ScopedEventPump& operator=(const ScopedEventPump&) = delete;
+
+ private:
+  IEventPump* previous_;
+};
+
+// Handles every pending event through the installed pump; does nothing without one.
 void PumpEvents();
 
-// Waits up to `ms` milliseconds for at least one event to arrive and handles what arrives.
-// Returns false when the time ran out without an event. Without a QCoreApplication it sleeps.
+// Waits up to `ms` milliseconds for an event through the installed pump; without one it sleeps
+// for the whole time. Returns false when the time ran out without an event (at once for ms <= 0).
 bool WaitForEvents(int ms);
 
 }  // namespace platform

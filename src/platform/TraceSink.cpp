@@ -3,6 +3,12 @@
 #include <cstdio>
 #include <mutex>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/Win32Text.h"
+#endif
+
 namespace platform {
 namespace {
 
@@ -29,8 +35,14 @@ void EmitTrace(std::string_view line) {
     Sink()(line);
     return;
   }
+#ifdef _WIN32
+  // The debugger output, where a debug-output viewer follows the trace; wide, so that every
+  // character arrives whatever the ANSI code page.
+  ::OutputDebugStringW(win32::Widen(line).c_str());
+#else
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fputc('\n', stderr);
+#endif
 }
 
 }  // namespace platform

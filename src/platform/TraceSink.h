@@ -1,6 +1,6 @@
 #pragma once
-// Where trace lines go. By default each line is written to standard error followed by a line
-// end; tests install a capturing sink.
+// Where trace lines go. By default each line goes to the debugger output on Windows and to
+// standard error, followed by a line end, elsewhere; tests install a capturing sink.
 
 #include <functional>
 #include <string_view>

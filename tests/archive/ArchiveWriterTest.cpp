@@ -6,9 +6,6 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
-#include <QCoreApplication>
-#include <QTimer>
-
 #include <csignal>
 #include <functional>
 #include <filesystem>
@@ -21,6 +18,7 @@
 #include "archive/EncryptionHeaderRandom.h"
 #include "archive/ZipCrypto.h"
 #include "platform/Dialogs.h"
+#include "platform/EventPump.h"
 #include "support/TempDir.h"
 #include "archive/WriterTestSupport.h"
 
@@ -402,17 +400,16 @@ TEST_F(ArchiveWriterUpdateTest, SameTwoSecondStepKeepsTheOldEntry) {
 TEST_F(ArchiveWriterUpdateTest, BusyAsSeenThroughTheReaderWhilePacking) {
   // Window events handled in the middle of the run ask the component, held as a reader, whether
   // it is busy; the first of them comes while the old archive's directory is read again.
-  int argc = 1;
-  char name[] = "archive_writer_test";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
+  struct Probe : platform::IEventPump {
+    const archive::ArchiveReader* asReader = nullptr;
+    std::vector<bool> seen;
+    void PumpEvents() override { seen.push_back(asReader->IsBusy()); }
+    bool WaitForEvents(int) override { return false; }
+  } events;
   const archive::ArchiveReader& asReader = writer;
-  std::vector<bool> seen;
-  std::function<void()> probe = [&] {
-    seen.push_back(asReader.IsBusy());
-    if (writer.IsBusy()) QTimer::singleShot(0, probe);
-  };
-  QTimer::singleShot(0, probe);
+  events.asReader = &asReader;
+  platform::ScopedEventPump installed(&events);
+  const std::vector<bool>& seen = events.seen;
   WriteFile(work + "/big.xml", Incompressible(2 << 20, 5));
   ASSERT_EQ(Pack(), 3);
   ASSERT_FALSE(seen.empty());

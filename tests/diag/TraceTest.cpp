@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#ifdef DM_WITH_QT
 #include <QTimer>
+#endif
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "platform/EventPump.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
 
@@ -74,7 +79,32 @@ TEST(DelayPumpingTest, ZeroReturnsAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
 }
 
-TEST(DelayPumpingTest, HandlesEventsAndReturnsAfterItsTime) {
+TEST(DelayPumpingTest, WaitsThroughTheInstalledPumpUntilItsTime) {
+  // A pump whose wait sees an event every 20 ms, as a window system with a ticking timer would.
+  struct Ticking : platform::IEventPump {
+    int handled = 0;
+    void PumpEvents() override { ++handled; }
+    bool WaitForEvents(int ms) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
+      return ms > 20;
+    }
+  } pump;
+  platform::ScopedEventPump installed(&pump);
+  const auto start = std::chrono::steady_clock::now();
+  diag::DelayPumping(300);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_GE(pump.handled, 5);
+}
+
+TEST(DelayPumpingTest, SleepsWithoutAPump) {
+  platform::ScopedEventPump none(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  diag::DelayPumping(100);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+}
+
+#ifdef DM_WITH_QT
+TEST(DelayPumpingTest, HandlesQtEventsAndReturnsAfterItsTime) {
   int fired = 0;
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] { ++fired; });
@@ -85,5 +115,6 @@ TEST(DelayPumpingTest, HandlesEventsAndReturnsAfterItsTime) {
   EXPECT_GE(took, std::chrono::milliseconds(300));
   EXPECT_GE(fired, 5);  // the timer kept firing during the wait
 }
+#endif
 
 }  // namespace

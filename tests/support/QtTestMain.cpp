@@ -35,6 +35,8 @@ pid_t StartXvfb() {
 
 }  // namespace
 
+#include "ui/QtEventPump.h"
+
 int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   const char* display = std::getenv("DISPLAY");
@@ -45,6 +47,7 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     QApplication app(argc, argv);
+    ui::QtEventPump events;
     ::testing::InitGoogleTest(&argc, argv);
     status = RUN_ALL_TESTS();
   }

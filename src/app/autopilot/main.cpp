@@ -26,6 +26,7 @@
 #include "app/autopilot/AutopilotDialogs.h"
 #include "platform/Dialogs.h"
 #include "ui/QtDialogs.h"
+#include "ui/QtEventPump.h"
 #include "ui/TBmpButton.h"
 #include "ui/TFmProgressBar.h"
 
@@ -119,6 +120,7 @@ int main(int argc, char** argv) {
   if (options.backup && options.target.size() > 1 && options.target.back() == '/') options.target.pop_back();
 
   const auto application = app::InitApplication(argv[0]);
+  ui::QtEventPump events;
 
   Camera camera(options.screenshots);
   app::TFImportDate* window = nullptr;

@@ -1,3 +1,4 @@
+// GBK through iconv.
 #include "platform/CodePage.h"
 
 #include <iconv.h>

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs the Windows test suites that scripts/build-windows.sh built, under Wine: in a fresh Wine
+# prefix under build-windows/, without a display, with Wine's own diagnostics off. Ends with one
+# summary line; exits non-zero when a suite failed or did not run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=build-windows
+[ -f "$dir/CTestTestfile.cmake" ] || { echo "test-windows: run scripts/build-windows.sh first" >&2; exit 2; }
+
+export WINEPREFIX="$PWD/$dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+results="$dir/test-results"
+
+# A prefix of its own for every run, so nothing left by an earlier run counts. Booting it without
+# the Mono and Gecko installers (the overrides above) asks no questions.
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX" "$results"
+mkdir -p "$results" "$WINEPREFIX"
+# One server for the whole run (each program started alone would start and stop its own), ended
+# with the run.
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+wineboot --init </dev/null >/dev/null 2>&1
+
+# Every test program writes its results as XML there (GoogleTest reads GTEST_OUTPUT).
+export GTEST_OUTPUT="xml:$(winepath -w "$results")\\"
+status=0
+ctest --test-dir "$dir" --output-on-failure --timeout 900 -j "${DM_TEST_JOBS:-2}" </dev/null || status=1
+
+python3 - "$results" "$(find "$dir" -name CTestTestfile.cmake -exec grep -ho '^add_test(\[=\[[^]]*' {} + | wc -l)" <<'PY' || status=1
+import glob, sys
+import xml.etree.ElementTree as ET
+results, programs = sys.argv[1], int(sys.argv[2])
+run = passed = failed = skipped = linux_only = 0
+reports = sorted(glob.glob(results + "/*.xml"))
+for report in reports:
+    for case in ET.parse(report).getroot().iter("testcase"):
+        if case.get("status") == "notrun":
+            continue
+        run += 1
+        skip = case.find("skipped")
+        if case.find("failure") is not None:
+            failed += 1
+        elif skip is not None or case.get("result") == "skipped":
+            skipped += 1
+            # The message is "file:line" and then the reason given to GTEST_SKIP.
+            message = skip.get("message", "") if skip is not None else ""
+            reason = " ".join(message.splitlines()[1:]).strip()
+            if reason.startswith("Linux-only"):
+                linux_only += 1
+            print(f"  skipped {case.get('classname')}.{case.get('name')}: {reason}")
+        else:
+            passed += 1
+print(f"windows: {len(reports)} of {programs} test programs reported, {run} tests run, {passed} passed, "
+      f"{failed} failed, {skipped} skipped ({linux_only} Linux-only)")
+sys.exit(0 if failed == 0 and len(reports) == programs else 1)
+PY
+exit $status
