@@ -112,11 +112,11 @@ std::string TargetColumnName(std::string_view table, std::string_view column) {
   return std::string(column);
 }
 
-std::string ValueText(db::TDbQuery& query, int i, bool& included) {
+std::string ValueText(db::TDbQuery& query, int i, bool& included, TBackslashes backslashes) {
   const db::TFieldType type = query.DataType(i);
   included = type != db::TFieldType::ftBlob;
   if (!included) return {};
-  if (IsTextType(type)) return QuotedText(query.AsString(i));
+  if (IsTextType(type)) return QuotedText(query.AsString(i), backslashes);
   // Only the text columns carry a NULL over as the empty string, which the version 4.0 data
   // expects; an empty string cannot be stored in a number or a date.
   if (query.IsNull(i)) return "Null";
@@ -124,10 +124,10 @@ std::string ValueText(db::TDbQuery& query, int i, bool& included) {
   if (type == db::TFieldType::ftInteger) {
     if (text.empty()) return "Null";
     // A value that is not a number is still sent as a literal, never as SQL.
-    return IsIntegerLiteral(text) ? text : QuotedText(text);
+    return IsIntegerLiteral(text) ? text : QuotedText(text, backslashes);
   }
-  if (type == db::TFieldType::ftBytes) return "to_timestamp(" + QuotedText(text) + ")";
-  return QuotedText(text);
+  if (type == db::TFieldType::ftBytes) return "to_timestamp(" + QuotedText(text, backslashes) + ")";
+  return QuotedText(text, backslashes);
 }
 
 void Restore(IMigrationHost& host, const std::string& fileName) {
@@ -167,6 +167,8 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
                             columns[static_cast<size_t>(i)] + "\"");
         }
       }
+      const TBackslashes backslashes =
+          connection.StandardConformingStrings() ? TBackslashes::Literal : TBackslashes::Escape;
 
       platform::TEventThrottle events;
       TInsertBatch batch(host);
@@ -179,7 +181,7 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
         valueList.clear();
         for (int i = 0; i < fieldCount; ++i) {
           bool included = false;
-          std::string value = ValueText(qry1, i, included);
+          std::string value = ValueText(qry1, i, included, backslashes);
           if (included) {
             columnList.append(columns[static_cast<size_t>(i)]).push_back(',');
             valueList.append(value).push_back(',');

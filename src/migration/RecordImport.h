@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "migration/MigrationText.h"
+
 namespace db {
 class TDbQuery;
 }  // namespace db
@@ -27,9 +29,10 @@ std::string TableNameFromFile(std::string_view fileName);
 // The column name used in the INSERT for column `column` of table `table` (two renames).
 std::string TargetColumnName(std::string_view table, std::string_view column);
 
-// The value text of column `i` of the current row of `query`; `included` is set false for a
-// column that is left out of the statement (binary large objects).
-std::string ValueText(db::TDbQuery& query, int i, bool& included);
+// The value text of column `i` of the current row of `query`, quoted for a target that reads
+// backslashes as `backslashes` says; `included` is set false for a column that is left out of
+// the statement (binary large objects).
+std::string ValueText(db::TDbQuery& query, int i, bool& included, TBackslashes backslashes);
 
 // Imports the TableFile `fileName` (a name without path) from the WorkDirectory beside the
 // archive in edtFile. Raises on any failure after rolling the file's transaction back.

@@ -123,8 +123,9 @@ void ExecSQLText(IMigrationHost& host) {
              "durationid desc limit 1;",
              found);
   // Without a highest id there is no duration row to give the b0140 to; an UPDATE ending in
-  // "where id=" would only fail the whole restore.
-  if (found && !maxId.empty()) {
+  // "where id=" would only fail the whole restore. Whatever else the look-up returned is not
+  // spliced into a statement unless it is a whole number.
+  if (found && IsIntegerLiteral(maxId)) {
     ExecTraced(host, host.qry2(),
                {"UPDATE t_rpt_duration SET    orgid = (SELECT b0140  FROM   b01report   WHERE  "
                 "b0141 IS NULL  OR b0141 = '' order by durationid desc limit 1) where id=" +

@@ -264,6 +264,51 @@ TEST_F(MigrationEndToEndTest, HostileColumnNameIsRefusedAfterTheTruncationOnly) 
   EXPECT_EQ(Psql("hy", "select count(*) from pg_class where relname = 'pwned';"), "0\n");
 }
 
+// Texts that a quoting mistake would change, in a column named in Chinese too, arrive exactly in a
+// target that reads backslashes as escapes.
+TEST_F(MigrationEndToEndTest, TrickyTextsAndAChineseColumnArriveExactly) {
+  ASSERT_FALSE(host.conADOConParty().StandardConformingStrings());
+  const std::vector<std::string> texts = {
+      R"(C:\new\t.txt)", R"(ends in a backslash\)", R"(\')", "line one\r\nline two", "lone\rCR", "tab\there",
+      // U+0001 and U+000B join these as soon as the TableFile writer stores control characters.
+  };
+  const auto hex = [](const std::string& text) {
+    std::string out;
+    for (unsigned char ch : text) out += {"0123456789abcdef"[ch >> 4], "0123456789abcdef"[ch & 15]};
+    return out;
+  };
+  std::string rows, expected;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const std::string id = std::to_string(101 + i), other = texts[(i + 1) % texts.size()];
+    rows += std::string(rows.empty() ? "" : ",") + "(" + id + ", convert_from(decode('" + hex(texts[i]) +
+            "', 'hex'), 'UTF8'), convert_from(decode('" + hex(other) + "', 'hex'), 'UTF8'))";
+    expected += id + "|" + hex(texts[i]) + "|" + hex(other) + "\n";
+  }
+  testsupport::TempDir tmp;
+  WithChange(
+      [&] {
+        for (const char* p : {"bf", "hy"}) Psql(p, "alter table rptreportremark add column 备注说明 text;");
+        Psql("bf", "insert into rptreportremark (id, remark, 备注说明) values " + rows + ";");
+      },
+      [] {
+        Psql("bf", "delete from rptreportremark where id > 100;");
+        for (const char* p : {"bf", "hy"}) Psql(p, "alter table rptreportremark drop column if exists 备注说明;");
+      },
+      [&] {
+        MigrationTestHost source;
+        ASSERT_TRUE(source.Connect("bf"));
+        source.archivePath = tmp / "20130615bak.dmp";
+        BackupData(source);
+        ASSERT_EQ(dialogs.shown.back().text, "数据备份完成！");
+        const auto boxes = RestoreArchive(source.archivePath);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "数据还原完成！");
+        EXPECT_EQ(Psql("hy", "select id, encode(convert_to(remark, 'UTF8'), 'hex'), "
+                             "encode(convert_to(备注说明, 'UTF8'), 'hex') from rptreportremark where id > 100 order by id;"),
+                  expected);
+      });
+}
+
 TEST_F(MigrationEndToEndTest, QueryFailingAtTheFifthTableLeavesNoArchive) {
   MigrationTestHost source;
   ASSERT_TRUE(source.Connect("bf"));
