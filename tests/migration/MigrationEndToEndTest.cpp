@@ -215,52 +215,86 @@ TEST_F(MigrationEndToEndTest, WrongPasswordArchiveAndAnswerNoLeaveTheTargetAsItW
   ExpectFullRestore();
 }
 
-TEST_F(MigrationEndToEndTest, ImportFailingAtTheThirdFileKeepsTheFirstTwo) {
-  // The files go in as B01REPORT, rptaddresslist, rptcombinefetch, ...: the third one violates a
-  // constraint planted in the target.
-  const int logBefore = migrationtest::CountErrorLogEntries();
-  WithChange(
-      [] { Psql("hy", "alter table rptcombinefetch add constraint planted_failure check (id < 0) not valid;"); },
-      [] { Psql("hy", "alter table rptcombinefetch drop constraint if exists planted_failure;"); },
-      [&] {
-        testsupport::TraceCapture trace;
-        const auto boxes = RestoreArchive(archivePath);
-        // The trace names the rows whose command failed (all ten rows of the table go as one).
-        EXPECT_TRUE(trace.Contains("The statements of records 1 to 10 failed"));
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].text, "数据还原失败！请确认数据库连接状态！");
-        EXPECT_EQ(boxes[0].caption, "错误");
-        EXPECT_EQ(boxes[0].style, 16);
-      });
-  EXPECT_EQ(migrationtest::WaitForErrorLogEntries(logBefore + 1), logBefore + 1);
-  ExpectTableMatchesSource("b01report");
-  ExpectTableMatchesSource("rptaddresslist");
-  for (const char* t : kTargetTables) {
-    if (std::string(t) != "b01report" && std::string(t) != "rptaddresslist") {
-      EXPECT_EQ(TargetCount(t), 0) << t;
-    }
-  }
-  EXPECT_FALSE(fs::exists(*archiveDir / "qimzorstatistics"));
-}
-
-TEST_F(MigrationEndToEndTest, HostileColumnNameIsRefusedAfterTheTruncationOnly) {
+// A restore that fails at any stage, before the truncation or after it, ends the same way: the
+// failure box and one log entry, every target table as it was, no WorkDirectory; and the next
+// restore of the archive succeeds.
+TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
   ASSERT_EQ(RestoreArchive(archivePath).size(), 1u);
   testsupport::TempDir tmp;
-  fs::create_directories(tmp / "qimzorstatistics");
-  {
-    db::TDbQuery query(&host.conADOConParty());
-    query.SQL().push_back(
-        "select 1 as id, 'x' as \"reportname) values (1,'y'); create table pwned(x int); --\"");
-    query.Open();
-    query.SaveToFile(tmp / "qimzorstatistics/rptreport.xml");
-  }
-  archive::compress(host.ArchiveWriter(), tmp / "hostile.dmp", tmp / "qimzorstatistics");
-  fs::remove_all(tmp / "qimzorstatistics");
+  // The archive with one TableFile changed by `change` (given the WorkDirectory).
+  const auto variant = [&](const std::string& name, const std::function<void(const std::string&)>& change) {
+    EXPECT_EQ(archive::UnCompress(host.ArchiveReader(), archivePath, tmp.path() + "/"), 0);
+    change(tmp / "qimzorstatistics");
+    archive::compress(host.ArchiveWriter(), tmp / name, tmp / "qimzorstatistics");
+    fs::remove_all(tmp / "qimzorstatistics");
+    return tmp / name;
+  };
+  const auto replaceRptReport = [&](const std::string& select) {
+    return [&, select](const std::string& work) {
+      db::TDbQuery query(&host.conADOConParty());
+      query.SQL().push_back(select);
+      query.Open();
+      query.SaveToFile(work + "/rptreport.xml");
+    };
+  };
+  const std::string cutFirstFile = variant("cut.dmp", [](const std::string& work) {
+    fs::resize_file(work + "/B01REPORT.xml", fs::file_size(work + "/B01REPORT.xml") * 4 / 5);
+  });
+  const std::string missingColumn =
+      variant("column.dmp", replaceRptReport("select 1 as id, 'r'::varchar(100) as reportname, 'x' as nosuchcolumn"));
+  const std::string hostileColumn = variant(
+      "hostile.dmp", replaceRptReport("select 1 as id, 'x' as \"reportname) values (1,'y'); create table pwned(x int); --\""));
 
-  const auto boxes = RestoreArchive(tmp / "hostile.dmp");
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "数据还原失败！请确认数据库连接状态！");
-  for (const char* t : kTargetTables) EXPECT_EQ(TargetCount(t), 0) << t;
+  const struct {
+    const char* what;
+    std::string archive;
+    const char *table, *check;  // a constraint planted in the target around the restore
+    bool stopTarget;            // the target server stops in the middle of rptreportdata
+    bool truncated;             // the failure comes after the truncation
+    const char* traced;
+  } cases[] = {
+      {"a damaged first file", cutFirstFile, "", "", false, true, "Exception Message:"},
+      {"a middle file", archivePath, "rptcombinefetch", "id < 0", false, true, "The statements of records 1 to 10 failed"},
+      {"the last file", archivePath, "t_rpt_duration", "id < 0", false, true, "The statements of records 1 to 8 failed"},
+      {"the fix-up", archivePath, "rptduration", "rptname <> '2013年统计报表'", false, true, "Enter ExecSQLText"},
+      {"the target server stopping", archivePath, "", "", true, true, "Exception Message:"},
+      {"a column the target lacks", missingColumn, "", "", false, false,
+       "The target has no column nosuchcolumn in the table rptreport for the TableFile rptreport.xml"},
+      {"a column name that is not plain", hostileColumn, "", "", false, false, "names no plain column"},
+  };
+  for (const auto& c : cases) {
+    // A target that differs from the archive, so that a half-done restore would show.
+    Psql("hy", "delete from rptreportdata where id % 3 = 0; update rptreport set remark = 'before' where id = 1;");
+    const std::string before = migrationtest::TargetFingerprint();
+    const int logBefore = migrationtest::CountErrorLogEntries();
+    const std::string alter = std::string("alter table ") + c.table;
+    if (*c.table) Psql("hy", alter + " add constraint planted check (" + c.check + ") not valid;");
+    host.onDetailUpdate = [&](int position, const std::string& text) {
+      if (c.stopTarget && position == 150 && text.find("rptreportdata") != std::string::npos) DbEnv("stop hy");
+    };
+    testsupport::TraceCapture trace;
+    const auto boxes = RestoreArchive(c.archive);
+    host.onDetailUpdate = nullptr;
+    if (c.stopTarget) {
+      DbEnv("start");
+      ASSERT_TRUE(host.Connect("hy"));
+    }
+    if (*c.table) Psql("hy", alter + " drop constraint planted;");
+
+    ASSERT_EQ(boxes.size(), 1u) << c.what;
+    EXPECT_EQ(boxes[0].text, "数据还原失败！请确认数据库连接状态！") << c.what;
+    EXPECT_EQ(boxes[0].style, 16) << c.what;
+    EXPECT_EQ(migrationtest::WaitForErrorLogEntries(logBefore + 1), logBefore + 1) << c.what;
+    EXPECT_FALSE(fs::exists(fs::path(c.archive).parent_path() / "qimzorstatistics")) << c.what;
+    EXPECT_EQ(trace.Contains("Enter ExecTruncateSQLText"), c.truncated) << c.what;
+    EXPECT_TRUE(trace.Contains(c.traced)) << c.what;
+    EXPECT_EQ(migrationtest::TargetFingerprint(), before) << c.what;
+
+    const auto again = RestoreArchive(archivePath);
+    ASSERT_EQ(again.size(), 1u) << c.what;
+    EXPECT_EQ(again[0].text, "数据还原完成！") << c.what;
+  }
+  ExpectFullRestore();
   EXPECT_EQ(Psql("hy", "select count(*) from pg_class where relname = 'pwned';"), "0\n");
 }
 
