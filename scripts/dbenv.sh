@@ -2,7 +2,7 @@
 # The two local stand-ins for the KingbaseES servers that DataMigration talks to.
 #
 #   scripts/dbenv.sh start              create (first time) and start both servers, wait until they answer
-#   scripts/dbenv.sh stop               stop both servers (only the ones of this checkout's .dbenv)
+#   scripts/dbenv.sh stop [bf|hy]       stop both servers, or one (only the ones of this checkout's .dbenv)
 #   scripts/dbenv.sh status             one line per server; exit 0 when both run, 3 otherwise
 #   scripts/dbenv.sh reset              recreate ZOR and STAT with their tables and no rows
 #   scripts/dbenv.sh seed [--rows N]    reset, then fill the source ZOR with the sample data
@@ -13,6 +13,10 @@
 #   bf  port 59021  database "ZOR"   role "SYSTEM"    the version 3.1 data (backup source)
 #   hy  port 54321  database "STAT"  role "QIMZORTJ"  the version 4.0 data (restore target), schema "DBO",
 #                                                     tablespace "SYSTEM"
+# The target plays an older server generation: standard_conforming_strings = off (the PostgreSQL-family
+# default before 9.1), so a backslash inside '...' starts an escape there, and escape_string_warning = off
+# so that its log stays readable. The source keeps the modern setting (on). Every start applies this,
+# also to clusters created before it was the rule; every session follows it, psql bf|hy included.
 # Everything lives in <checkout>/.dbenv: bf/ and hy/ (data), run/ (sockets), log/, tblspc/, odbc/
 # (odbcinst.ini mapping "KingbaseES ODBC driver" and "KingbaseES 6 ODBC driver" to psqlODBC; point
 # ODBCSYSINI at it). The servers run as the 'postgres' system user when the script runs as root.
@@ -169,6 +173,19 @@ EOF
   fi
 }
 
+# How the server reads a backslash inside '...' (see the header); escape_string_warning follows it.
+declare -A STANDARD_STRINGS=([bf]=on [hy]=off)
+apply_string_settings() {
+  local p="$1"
+  admin_psql "$p" postgres -v scs="${STANDARD_STRINGS[$p]}" >/dev/null <<'EOF'
+SELECT format('ALTER SYSTEM SET standard_conforming_strings = %s', :'scs')
+ WHERE current_setting('standard_conforming_strings') <> :'scs' \gexec
+SELECT format('ALTER SYSTEM SET escape_string_warning = %s', :'scs')
+ WHERE current_setting('escape_string_warning') <> :'scs' \gexec
+SELECT pg_reload_conf();
+EOF
+}
+
 # Drops and recreates the profile's database with its tables, no rows.
 recreate_db() {
   local p="$1"
@@ -198,6 +215,7 @@ cmd_start() {
   done
   for p in "${PROFILES[@]}"; do
     wait_ready "$p"
+    apply_string_settings "$p"
     if [ ! -f "$ENVDIR/state/$p.ready" ]; then
       setup_cluster "$p"
       recreate_db "$p"
@@ -207,9 +225,14 @@ cmd_start() {
 }
 
 cmd_stop() {
+  local which=("${PROFILES[@]}")
+  if [ $# -gt 0 ]; then
+    [ "$1" = bf ] || [ "$1" = hy ] || die "usage: dbenv.sh stop [bf|hy]"
+    which=("$1")
+  fi
   lock
   local p
-  for p in "${PROFILES[@]}"; do
+  for p in "${which[@]}"; do
     if is_running "$p"; then
       as_owner "$PGBIN/pg_ctl" -D "$(datadir "$p")" -m fast -w -s stop
     fi
@@ -267,7 +290,7 @@ cmd_psql() {
 
 case "${1:-}" in
   start) cmd_start ;;
-  stop) cmd_stop ;;
+  stop) shift; cmd_stop "$@" ;;
   status) cmd_status ;;
   reset) cmd_reset ;;
   seed) shift; cmd_seed "$@" ;;

@@ -142,7 +142,7 @@ class GapMeter {
 
 // The same statements the restore sends, written once for the references: NUL-separated for the
 // ODBC loop, ';'-terminated for psql.
-long long WriteStatements(const std::string& archivePath, const std::string& dir) {
+long long WriteStatements(const std::string& archivePath, const std::string& dir, migration::TBackslashes backslashes) {
   archive::ArchiveReader reader;
   if (archive::UnCompress(reader, archivePath, dir + "/") != 0) {
     std::fprintf(stderr, "bench: cannot unpack %s\n", archivePath.c_str());
@@ -163,7 +163,7 @@ long long WriteStatements(const std::string& archivePath, const std::string& dir
       std::string cols, values;
       for (int i = 0; i < file.FieldCount(); ++i) {
         bool included = false;
-        const std::string value = migration::ValueText(file, i, included);
+        const std::string value = migration::ValueText(file, i, included, backslashes);
         if (!included) continue;
         cols.append(columns[i]).push_back(',');
         values.append(value).push_back(',');
@@ -332,12 +332,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   platform::SetTraceSink({});
+  const auto backslashes = window.conADOConParty().StandardConformingStrings() ? migration::TBackslashes::Literal
+                                                                               : migration::TBackslashes::Escape;
   window.conADOConParty().SetConnected(false);
 
   // --- references ---
   std::printf("references ...\n");
   std::fflush(stdout);
-  const long long statements = WriteStatements(archivePath, dir);
+  const long long statements = WriteStatements(archivePath, dir, backslashes);
   const double bareInsert = BareInsertLoop(dir + "/statements.bin");
   TruncateTarget();
   const double psqlFile = TimeShell(Psql("hy") + "-v ON_ERROR_STOP=1 -1 -f '" + dir + "/statements.sql' >/dev/null");

@@ -18,6 +18,7 @@ struct TDbConnection::Impl {
   OdbcHandle dbc;
   bool connected = false;
   bool inTransaction = false;
+  bool standardConformingStrings = true;
   std::shared_ptr<const void> session;
 
   void SetAutoCommit(bool on) {
@@ -55,6 +56,7 @@ struct TDbConnection::Impl {
     }
     connected = false;
     inTransaction = false;
+    standardConformingStrings = true;
   }
 };
 
@@ -77,6 +79,23 @@ void ReadRowsInBatches(SQLHDBC dbc) {
   if (driver.rfind("psqlodbc", 0) != 0) return;
   SQLSetConnectAttrW(dbc, kPsqlOdbcUseDeclareFetch, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), SQL_IS_INTEGER);
   SQLSetConnectAttrW(dbc, kPsqlOdbcFetch, reinterpret_cast<SQLPOINTER>(kRowsPerBatch), SQL_IS_INTEGER);
+}
+
+// The server's standard_conforming_strings. A server that does not know the setting (the SHOW
+// fails) reads backslashes as escapes, as servers did before it existed.
+bool ReadStandardConformingStrings(SQLHDBC dbc) noexcept {
+  try {
+    OdbcHandle stmt(OdbcHandle::kStmt, dbc);
+    std::u16string show = u"SHOW standard_conforming_strings";
+    if (!SQL_SUCCEEDED(SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(show.data()), SQL_NTS))) return false;
+    if (!SQL_SUCCEEDED(SQLFetch(stmt.get()))) return false;
+    char value[16] = {};
+    SQLLEN indicator = 0;
+    if (!SQL_SUCCEEDED(SQLGetData(stmt.get(), 1, SQL_C_CHAR, value, sizeof value, &indicator))) return false;
+    return indicator != SQL_NULL_DATA && std::string(value) == "on";
+  } catch (...) {
+    return false;
+  }
 }
 
 }  // namespace
@@ -122,6 +141,7 @@ void TDbConnection::SetConnected(bool connected) {
                                    nullptr, 0, &outLength,
                                    SQL_DRIVER_NOPROMPT);
   OdbcCheck(rc, OdbcHandle::kDbc, dbc.get(), "SQLDriverConnect");
+  d.standardConformingStrings = ReadStandardConformingStrings(dbc.get());
   ReadRowsInBatches(dbc.get());
   d.dbc = std::move(dbc);
   d.session = std::make_shared<int>(0);
@@ -142,6 +162,8 @@ void TDbConnection::CommitTrans() { impl_->EndTransaction(SQL_COMMIT); }
 void TDbConnection::RollbackTrans() { impl_->EndTransaction(SQL_ROLLBACK); }
 
 bool TDbConnection::InTransaction() const { return impl_->inTransaction; }
+
+bool TDbConnection::StandardConformingStrings() const { return impl_->standardConformingStrings; }
 
 void* TDbConnection::NativeHandle() const {
   if (!impl_->connected) throw EDatabaseError("Operation is not allowed when the connection is closed");

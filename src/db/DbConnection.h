@@ -32,6 +32,12 @@ class TDbConnection {
   void RollbackTrans();
   bool InTransaction() const;
 
+  // Whether the server reads a backslash inside '...' as itself (its standard_conforming_strings,
+  // read when the connection opens). Off on PostgreSQL-family servers before 9.1 and on the
+  // KingbaseES generations built on them: there a backslash starts an escape sequence. A server
+  // that does not know the setting counts as off. True while closed.
+  bool StandardConformingStrings() const;
+
   int CommandTimeout = 1000;    // seconds, applied to every statement
   int ConnectionTimeout = 5;    // seconds, the login time-out
 

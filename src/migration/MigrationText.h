@@ -18,11 +18,19 @@ std::string FolderPart(std::string_view path);
 // The extension of a file name: from its last '.' to the end, empty without a '.'.
 std::string ExtensionOf(std::string_view name);
 
-// The text enclosed in single quotes, every single quote inside it doubled.
-std::string QuotedText(std::string_view text);
+// How the target reads a backslash inside '...': as itself (standard_conforming_strings on), or
+// as the start of an escape sequence (the setting off, or a server that does not know it).
+enum class TBackslashes { Literal, Escape };
 
-// True for a plain SQL identifier (ASCII letters, digits, '_' and '$', not starting with a digit)
-// or several of them joined by '.'. Only such names are put into generated statements.
+// The text enclosed in single quotes, every single quote inside it doubled and, where the target
+// reads backslashes as escapes, every backslash doubled too: the literal always means the text.
+std::string QuotedText(std::string_view text, TBackslashes backslashes = TBackslashes::Literal);
+
+// True for a plain SQL identifier (letters, digits, '_' and '$', not starting with a digit) or
+// several of them joined by '.'. Letters are the ASCII ones and, written in UTF-8, the letters of
+// the scripts listed in MigrationText.cpp (a V3.1 column may be named in Chinese); every other
+// character (quotes, blanks, punctuation of any script) makes the name not plain. Only such names
+// are put into generated statements.
 bool IsPlainIdentifier(std::string_view name);
 
 // True for an optional '-' followed by one or more decimal digits.

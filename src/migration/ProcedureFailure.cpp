@@ -1,5 +1,6 @@
 #include "migration/ProcedureFailure.h"
 
+#include "db/DbConnection.h"
 #include "diag/SysLog.h"
 #include "diag/Trace.h"
 #include "platform/Dialogs.h"
@@ -11,6 +12,13 @@ void ReportProcedureFailure(const std::string& message, const char* boxText) noe
     diag::WriteSysLog(1, message);
     diag::TraceLine("Exception Message:" + message);
     platform::Dialogs().MessageBox(boxText, "错误", platform::kMbIconError);
+  } catch (...) {
+  }
+}
+
+void RollbackQuietly(db::TDbConnection& connection) noexcept {
+  try {
+    if (connection.InTransaction()) connection.RollbackTrans();
   } catch (...) {
   }
 }

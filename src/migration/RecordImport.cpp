@@ -4,15 +4,17 @@
 #include <exception>
 #include <vector>
 
-#include "diag/Trace.h"
+#include "db/DbColumn.h"
 #include "db/DbConnection.h"
 #include "db/DbQuery.h"
-#include "platform/EventThrottle.h"
 #include "db/FieldType.h"
+#include "diag/Trace.h"
 #include "migration/MigrationHost.h"
 #include "migration/MigrationText.h"
+#include "migration/ProcedureFailure.h"
 #include "migration/ProgressView.h"
 #include "migration/StatementSender.h"
+#include "platform/EventThrottle.h"
 
 namespace migration {
 namespace {
@@ -90,20 +92,19 @@ class TInsertBatch {
   std::int64_t inFlightFirst_ = 0;
 };
 
-void RollbackQuietly(db::TDbConnection& connection) {
-  // The exception that ended the import is the one that counts; a failing rollback (a lost
-  // connection) must not replace it.
-  try {
-    if (connection.InTransaction()) connection.RollbackTrans();
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 std::string TableNameFromFile(std::string_view fileName) {
   const size_t dot = fileName.rfind('.');
   return std::string(dot == std::string_view::npos ? fileName : fileName.substr(0, dot));
+}
+
+std::string CheckedTableName(const std::string& fileName) {
+  std::string table = TableNameFromFile(fileName);
+  if (!IsPlainIdentifier(table)) {
+    throw EUnsafeName("The TableFile " + fileName + " names no plain table: \"" + table + "\"");
+  }
+  return table;
 }
 
 std::string TargetColumnName(std::string_view table, std::string_view column) {
@@ -112,11 +113,28 @@ std::string TargetColumnName(std::string_view table, std::string_view column) {
   return std::string(column);
 }
 
-std::string ValueText(db::TDbQuery& query, int i, bool& included) {
+std::vector<std::string> InsertColumnNames(const std::string& fileName, const std::string& table,
+                                           const std::vector<db::DbColumn>& columns) {
+  std::vector<std::string> names;
+  names.reserve(columns.size());
+  for (const db::DbColumn& column : columns) {
+    if (column.type == db::TFieldType::ftBlob) {
+      names.emplace_back();
+      continue;
+    }
+    names.push_back(TargetColumnName(table, column.name));
+    if (!IsPlainIdentifier(names.back())) {
+      throw EUnsafeName("The TableFile " + fileName + " names no plain column: \"" + names.back() + "\"");
+    }
+  }
+  return names;
+}
+
+std::string ValueText(db::TDbQuery& query, int i, bool& included, TBackslashes backslashes) {
   const db::TFieldType type = query.DataType(i);
   included = type != db::TFieldType::ftBlob;
   if (!included) return {};
-  if (IsTextType(type)) return QuotedText(query.AsString(i));
+  if (IsTextType(type)) return QuotedText(query.AsString(i), backslashes);
   // Only the text columns carry a NULL over as the empty string, which the version 4.0 data
   // expects; an empty string cannot be stored in a number or a date.
   if (query.IsNull(i)) return "Null";
@@ -124,22 +142,20 @@ std::string ValueText(db::TDbQuery& query, int i, bool& included) {
   if (type == db::TFieldType::ftInteger) {
     if (text.empty()) return "Null";
     // A value that is not a number is still sent as a literal, never as SQL.
-    return IsIntegerLiteral(text) ? text : QuotedText(text);
+    return IsIntegerLiteral(text) ? text : QuotedText(text, backslashes);
   }
-  if (type == db::TFieldType::ftBytes) return "to_timestamp(" + QuotedText(text) + ")";
-  return QuotedText(text);
+  if (type == db::TFieldType::ftBytes) return "to_timestamp(" + QuotedText(text, backslashes) + ")";
+  return QuotedText(text, backslashes);
 }
 
 void Restore(IMigrationHost& host, const std::string& fileName) {
   db::TDbConnection& connection = host.conADOConParty();
+  const bool ownTransaction = !connection.InTransaction();
   try {
-    connection.BeginTrans();
+    if (ownTransaction) connection.BeginTrans();
     diag::TraceEnter("Restore");
 
-    const std::string table = TableNameFromFile(fileName);
-    if (!IsPlainIdentifier(table)) {
-      throw EUnsafeName("The TableFile " + fileName + " names no plain table: \"" + table + "\"");
-    }
+    const std::string table = CheckedTableName(fileName);
 
     db::TDbQuery& qry1 = host.qry1();
     qry1.SetConnection(&connection);
@@ -158,15 +174,11 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
 
       // The column names are checked once, before any statement is built from them.
       const int fieldCount = qry1.FieldCount();
-      std::vector<std::string> columns(static_cast<size_t>(fieldCount));
-      for (int i = 0; i < fieldCount; ++i) {
-        columns[static_cast<size_t>(i)] = TargetColumnName(table, qry1.FieldName(i));
-        if (qry1.DataType(i) != db::TFieldType::ftBlob &&
-            !IsPlainIdentifier(columns[static_cast<size_t>(i)])) {
-          throw EUnsafeName("The TableFile " + fileName + " names no plain column: \"" +
-                            columns[static_cast<size_t>(i)] + "\"");
-        }
-      }
+      std::vector<db::DbColumn> fileColumns;
+      for (int i = 0; i < fieldCount; ++i) fileColumns.push_back(qry1.Column(i));
+      const std::vector<std::string> columns = InsertColumnNames(fileName, table, fileColumns);
+      const TBackslashes backslashes =
+          connection.StandardConformingStrings() ? TBackslashes::Literal : TBackslashes::Escape;
 
       platform::TEventThrottle events;
       TInsertBatch batch(host);
@@ -179,7 +191,7 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
         valueList.clear();
         for (int i = 0; i < fieldCount; ++i) {
           bool included = false;
-          std::string value = ValueText(qry1, i, included);
+          std::string value = ValueText(qry1, i, included, backslashes);
           if (included) {
             columnList.append(columns[static_cast<size_t>(i)]).push_back(',');
             valueList.append(value).push_back(',');
@@ -201,10 +213,10 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
       batch.Finish();
     }
 
-    connection.CommitTrans();
+    if (ownTransaction) connection.CommitTrans();
     diag::TraceLeave("Restore");
   } catch (...) {
-    RollbackQuietly(connection);
+    if (ownTransaction) RollbackQuietly(connection);
     throw;
   }
 }

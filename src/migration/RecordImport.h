@@ -5,9 +5,13 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "migration/MigrationText.h"
 
 namespace db {
 class TDbQuery;
+struct DbColumn;
 }  // namespace db
 
 namespace migration {
@@ -24,15 +28,28 @@ class EUnsafeName : public std::runtime_error {
 // The table name of a TableFile: the file name without its extension.
 std::string TableNameFromFile(std::string_view fileName);
 
+// The table name of the TableFile `fileName`, refused (EUnsafeName) unless it is a plain
+// identifier.
+std::string CheckedTableName(const std::string& fileName);
+
 // The column name used in the INSERT for column `column` of table `table` (two renames).
 std::string TargetColumnName(std::string_view table, std::string_view column);
 
-// The value text of column `i` of the current row of `query`; `included` is set false for a
-// column that is left out of the statement (binary large objects).
-std::string ValueText(db::TDbQuery& query, int i, bool& included);
+// The names the INSERT statements of `table` give the TableFile's `columns`, in the file's order:
+// renamed, and empty for a column that is left out (binary large objects). A name that is not a
+// plain identifier is refused (EUnsafeName) before any statement is built from it.
+std::vector<std::string> InsertColumnNames(const std::string& fileName, const std::string& table,
+                                           const std::vector<db::DbColumn>& columns);
+
+// The value text of column `i` of the current row of `query`, quoted for a target that reads
+// backslashes as `backslashes` says; `included` is set false for a column that is left out of
+// the statement (binary large objects).
+std::string ValueText(db::TDbQuery& query, int i, bool& included, TBackslashes backslashes);
 
 // Imports the TableFile `fileName` (a name without path) from the WorkDirectory beside the
-// archive in edtFile. Raises on any failure after rolling the file's transaction back.
+// archive in edtFile. On a connection without an open transaction the file is imported in a
+// transaction of its own, rolled back when the import fails; inside the restore's transaction it
+// adds to that one, and the restore rolls back. Raises on any failure.
 void Restore(IMigrationHost& host, const std::string& fileName);
 
 // Most generated statements sent to the database in one command, and the size at which a batch

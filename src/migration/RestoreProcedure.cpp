@@ -13,6 +13,7 @@
 #include "migration/ProcedureFailure.h"
 #include "migration/ProgressView.h"
 #include "migration/RecordImport.h"
+#include "migration/RestoreCheck.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
 
@@ -57,9 +58,11 @@ std::string OpenTraced(IMigrationHost& host, db::TDbQuery& query, const std::str
   return query.AsString(0);
 }
 
-bool FileExists(const std::string& path) {
+// Only a regular file (or a link to one) counts as an archive: a named pipe or a device would
+// block the unpacking or feed it endless data, so it is treated like a missing file.
+bool ArchiveFileExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(path, ec) && !std::filesystem::is_directory(path, ec);
+  return std::filesystem::is_regular_file(path, ec);
 }
 
 bool DirectoryExists(const std::string& path) {
@@ -123,8 +126,9 @@ void ExecSQLText(IMigrationHost& host) {
              "durationid desc limit 1;",
              found);
   // Without a highest id there is no duration row to give the b0140 to; an UPDATE ending in
-  // "where id=" would only fail the whole restore.
-  if (found && !maxId.empty()) {
+  // "where id=" would only fail the whole restore. Whatever else the look-up returned is not
+  // spliced into a statement unless it is a whole number.
+  if (found && IsIntegerLiteral(maxId)) {
     ExecTraced(host, host.qry2(),
                {"UPDATE t_rpt_duration SET    orgid = (SELECT b0140  FROM   b01report   WHERE  "
                 "b0141 IS NULL  OR b0141 = '' order by durationid desc limit 1) where id=" +
@@ -149,7 +153,7 @@ void RestoreData(IMigrationHost& host) {
     diag::TraceLeave("RestoreData");
     return;
   }
-  if (!FileExists(archivePath)) {
+  if (!ArchiveFileExists(archivePath)) {
     diag::TraceLeave("RestoreData");
     return;
   }
@@ -163,6 +167,7 @@ void RestoreData(IMigrationHost& host) {
   const std::string archiveFolder = FolderPart(archivePath);
   const std::string workDirectory = archiveFolder + kWorkFolderName;
 
+  db::TDbConnection& connection = host.conADOConParty();
   IProgressView& progress = host.CreateProgressWindow();
   try {
     progress.SetDetailVisible(true);
@@ -182,30 +187,42 @@ void RestoreData(IMigrationHost& host) {
     } else {
       const std::vector<std::string> names = host.ListFiles(workDirectory);
       progress.SetGaugeMaximum(static_cast<int>(names.size()));
+      CheckTableFiles(host, workDirectory, names);
 
+      // One transaction from the truncation through the fix-up: a restore that fails at any
+      // point leaves every target table as it was (the PostgreSQL family, KingbaseES included,
+      // runs TRUNCATE, DROP and CREATE TABLE inside a transaction). Each file's import joins it.
+      // The driver undoes only a failing statement and keeps the transaction open, so the first
+      // error ends the restore and the whole transaction is rolled back; nothing runs after it.
+      connection.BeginTrans();
       ExecTruncateSQLText(host);
       for (const std::string& listed : names) {
         const std::string name = TrimText(listed);
         host.SetCurrentItem(name);
-        if (ExtensionOf(name) == ".xml") {
+        if (IsImportedName(name)) {
           Restore(host, name);
           host.StepProgress();
         }
         platform::PumpEvents();
       }
       ExecSQLText(host);
+      connection.CommitTrans();
       platform::PumpEvents();
       platform::Dialogs().MessageBox("数据还原完成！", "提示", platform::kMbIconInformation);
     }
   } catch (const std::exception& e) {
+    RollbackQuietly(connection);
     ReportProcedureFailure(e.what(), kRestoreFailedText);
   } catch (...) {
+    RollbackQuietly(connection);
     ReportProcedureFailure("unknown exception", kRestoreFailedText);
   }
 
-  if (DirectoryExists(workDirectory)) diag::SHMyDelDirectory(workDirectory);
-  // No statement stays open into the next connection test, which closes the connection.
+  // The queries are closed first: qry1 still holds the last TableFile open, and a file held open
+  // cannot be deleted everywhere (the decrypted TableFiles would stay on disk). No statement
+  // stays open into the next connection test either, which closes the connection.
   for (db::TDbQuery* query : {&host.qry1(), &host.qry2(), &host.qry3(), &host.qryExecute()}) query->Close();
+  if (DirectoryExists(workDirectory)) diag::SHMyDelDirectory(workDirectory);
   progress.CloseWindow();
   host.DestroyProgressWindow();
   diag::TraceLeave("RestoreData");

@@ -13,7 +13,9 @@ class IMigrationHost;
 const std::vector<std::string>& TruncateSQLLines();
 
 // Runs the whole restore with the main window `host`. Every failure ends in a message box (or in
-// none, for a missing archive or the answer No); no exception leaves it.
+// none, for a missing archive or the answer No); no exception leaves it, and none leaves a target
+// table changed: the TableFiles are checked against the target before anything is emptied, and
+// everything from the truncation through the fix-up is one transaction.
 void RestoreData(IMigrationHost& host);
 
 // Empties the 15 target tables and re-creates B01REPORT, as one command on qry1. Failures

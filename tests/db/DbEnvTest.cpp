@@ -217,14 +217,16 @@ TEST(DbEnvConnection, ProfilesReachTheirDatabaseAsTheirRole) {
     const char* user;
     const char* database;
     const char* schemas;
+    const char* standardStrings;  // the target plays a server that reads backslashes as escapes
   };
-  const Case cases[] = {{kSourceConnection, "SYSTEM", "ZOR", "{public}"},
-                        {kTargetConnection, "QIMZORTJ", "STAT", "{DBO,public}"}};
+  const Case cases[] = {{kSourceConnection, "SYSTEM", "ZOR", "{public}", "on"},
+                        {kTargetConnection, "QIMZORTJ", "STAT", "{DBO,public}", "off"}};
   for (const Case& c : cases) {
     Session session(c.connection);
-    const Result result = session.Run("select current_user, current_database(), current_schemas(false)");
+    const Result result = session.Run("select current_user, current_database(), current_schemas(false), "
+                                      "current_setting('standard_conforming_strings')");
     ASSERT_EQ(result.rows.size(), 1u);
-    EXPECT_EQ(result.rows[0], (std::vector<std::string>{c.user, c.database, c.schemas}));
+    EXPECT_EQ(result.rows[0], (std::vector<std::string>{c.user, c.database, c.schemas, c.standardStrings}));
   }
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <stdexcept>
@@ -56,7 +57,11 @@ class RecordingProgressView : public migration::IProgressView {
     if (!text.empty()) detailText = text;
     detailPosition = position;
     ++detailUpdates;
+    if (onDetailUpdate) onDetailUpdate(position, text);
   }
+
+  // Called at every row of the import, to act in the middle of it.
+  std::function<void(int position, const std::string& text)> onDetailUpdate;
 
   std::vector<std::string> infoTexts;
   bool detailVisible = true;
@@ -90,6 +95,7 @@ class MigrationTestHost : public migration::IMigrationHost {
   migration::IProgressView& CreateProgressWindow() override {
     if (progress_) throw std::logic_error("a second progress window");
     progress_ = std::make_unique<RecordingProgressView>();
+    progress_->onDetailUpdate = onDetailUpdate;
     ++windowsCreated;
     return *progress_;
   }
@@ -127,6 +133,7 @@ class MigrationTestHost : public migration::IMigrationHost {
 
   std::string archivePath;
   std::string workDirectory;
+  std::function<void(int position, const std::string& text)> onDetailUpdate;  // for every new window
   int focusCount = 0;
   int windowsCreated = 0;
   int progressBase = -1, progressCount = -1, steps = 0;
@@ -177,6 +184,21 @@ inline std::string Psql(const std::string& profile, const std::string& sql) {
   }
   return RunCommand(SourceDir() + "/scripts/dbenv.sh psql " + profile +
                     " -q -At -v ON_ERROR_STOP=1 -P null='<NULL>' -f '" + file + "' 2>&1");
+}
+
+// One fingerprint of every target table's rows.
+inline std::string TargetFingerprint() {
+  static const char* tables[] = {"rptreportdata", "rptreport", "rptsetreportcover", "rptsingletmp",
+                                 "rptsingletmpcondition", "rptcombinefetch", "rptcombinefetchcondition",
+                                 "rptaddresslist", "rpttemplateclassvalid", "t_org_sumclass_new",
+                                 "t_org_sumclass_org_new", "rptreportremark", "b01report", "rptduration",
+                                 "t_rpt_duration"};
+  std::string sql;
+  for (const char* t : tables) {
+    if (!sql.empty()) sql += " union all ";
+    sql += std::string("select '") + t + "', count(*), md5(coalesce(string_agg(x::text, '|' order by x::text), '')) from " + t + " x";
+  }
+  return Psql("hy", sql + ";");
 }
 
 // Runs scripts/dbenv.sh. Its output goes through a file, not a pipe: a server it starts must not

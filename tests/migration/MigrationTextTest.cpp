@@ -37,18 +37,31 @@ TEST(MigrationTextTest, ExtensionStartsAtTheLastDot) {
   EXPECT_EQ(ExtensionOf("trailing."), ".");
 }
 
-TEST(MigrationTextTest, QuotedTextDoublesSingleQuotesOnly) {
-  EXPECT_EQ(QuotedText("O'Brien"), "'O''Brien'");
-  EXPECT_EQ(QuotedText(""), "''");
-  EXPECT_EQ(QuotedText("''"), "''''''");
-  EXPECT_EQ(QuotedText("a:b \\ \"x\""), "'a:b \\ \"x\"'");
+TEST(MigrationTextTest, QuotedTextMeansTheTextUnderBothBackslashRules) {
+  const struct {
+    const char *text, *literal, *escape;
+  } cases[] = {
+      {"O'Brien", "'O''Brien'", "'O''Brien'"},
+      {"", "''", "''"},
+      {"''", "''''''", "''''''"},
+      {R"(a:b \ "x")", R"('a:b \ "x"')", R"('a:b \\ "x"')"},
+      {R"(C:\new\t.txt)", R"('C:\new\t.txt')", R"('C:\\new\\t.txt')"},
+      {R"(ends\)", R"('ends\')", R"('ends\\')"},
+      {R"(\')", R"('\''')", R"('\\''')"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(QuotedText(c.text), c.literal) << c.text;
+    EXPECT_EQ(QuotedText(c.text, TBackslashes::Escape), c.escape) << c.text;
+  }
 }
 
 TEST(MigrationTextTest, PlainIdentifiers) {
-  for (const char* ok : {"rptreport", "B01REPORT", "T_RPT_DURATION", "a.b", "_x$1", "DBO.b01report"})
+  for (const char* ok : {"rptreport", "B01REPORT", "T_RPT_DURATION", "a.b", "_x$1", "DBO.b01report", "名称",
+                         "备注说明2", "DBO.报表", "Größe", "имя_1", "_𠀀"})
     EXPECT_TRUE(IsPlainIdentifier(ok)) << ok;
   for (const char* bad : {"", "1abc", "a b", "a;b", "a.", ".a", "a..b", "x\"y", "a'b", "id) values (1); --",
-                          "名称", "a-b", "a.1b"})
+                          "a-b", "a.1b", "名称；x", "名　称", "a\u037eb", "a\u00a0b", "a×b", "名、称", "a\u200bb",
+                          "a\x80", "a\xc3", "\xc0\x80", "\xe0\x83\x80", "\xed\xa0\x80", "\xf8\x88\x80\x80\x80"})
     EXPECT_FALSE(IsPlainIdentifier(bad)) << bad;
 }
 

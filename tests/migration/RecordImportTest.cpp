@@ -82,7 +82,7 @@ TEST_F(RecordImportTest, ValueTextByFieldTypeAfterATableFile) {
     const auto& e = expected[i];
     ASSERT_EQ(file.FieldName(i), e.column);
     bool included = true;
-    const std::string text = ValueText(file, i, included);
+    const std::string text = ValueText(file, i, included, TBackslashes::Literal);
     EXPECT_EQ(included, e.included) << e.column << " " << db::FieldTypeName(file.DataType(i));
     if (e.included) {
       EXPECT_EQ(text, e.text) << e.column << " " << db::FieldTypeName(file.DataType(i));
