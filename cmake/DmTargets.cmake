@@ -67,13 +67,19 @@ function(dm_add_test name)
   # list-valued ENVIRONMENT property on as separate words, which would keep only its first entry.
   set(launcher /usr/bin/env ${DM_TEST_ENVIRONMENT} ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${launcher}")
+  # Tests labelled db share the two stand-in databases (they seed, truncate and count rows there):
+  # one at a time, also when ctest runs others in parallel.
+  set(lock)
+  if("db" IN_LIST ARG_LABELS)
+    set(lock RESOURCE_LOCK stand-in-databases)
+  endif()
   if(CMAKE_CROSSCOMPILING)
     # One test per program: every start of a program under Wine costs a fraction of a second.
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT} ${lock})
   else()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
-      PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+      PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT} ${lock})
   endif()
 endfunction()

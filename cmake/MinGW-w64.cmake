@@ -18,6 +18,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# A library found as a file (odbc32's import library) makes CMake switch the linker back to
+# dynamic after it, which would take the compiler's runtime from its DLLs again: the link line
+# starts and ends static.
+set(CMAKE_LINK_SEARCH_START_STATIC ON)
+set(CMAKE_LINK_SEARCH_END_STATIC ON)
 set(ZLIB_USE_STATIC_LIBS ON)
 
 # Test programs run under Wine on the build host.

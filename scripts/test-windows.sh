@@ -2,6 +2,12 @@
 # Runs the Windows test suites that scripts/build-windows.sh built, under Wine: in a fresh Wine
 # prefix under build-windows/, without a display, with Wine's own diagnostics off. Ends with one
 # summary line; exits non-zero when a suite failed or did not run.
+#
+# The database suites reach the stand-in servers of scripts/dbenv.sh through Wine's odbc32 and this
+# machine's unixODBC. They are started here when they do not run yet (and stopped again at the
+# end), and seeded afresh either way: the suites before may have changed the data. Seeding drops
+# both databases, so no other suite may use them meanwhile (scripts/test.sh runs this after the
+# Linux suites).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build-windows
@@ -19,8 +25,19 @@ mkdir -p "$results" "$WINEPREFIX"
 # One server for the whole run (each program started alone would start and stop its own), ended
 # with the run.
 wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
+started_db=0
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  if [ "$started_db" = 1 ]; then scripts/dbenv.sh stop >/dev/null || true; fi
+}
+trap cleanup EXIT
 wineboot --init </dev/null >/dev/null 2>&1
+
+if ! scripts/dbenv.sh status >/dev/null 2>&1; then
+  scripts/dbenv.sh start >/dev/null
+  started_db=1
+fi
+scripts/dbenv.sh seed >/dev/null
 
 # Every test program writes its results as XML there (GoogleTest reads GTEST_OUTPUT).
 export GTEST_OUTPUT="xml:$(winepath -w "$results")\\"

@@ -1,12 +1,10 @@
 #include "db/DbConnection.h"
 
-#include <sql.h>
-#include <sqlext.h>
-
 #include <cctype>
 #include <string>
 
 #include "db/DbError.h"
+#include "db/OdbcApi.h"
 #include "db/OdbcHandle.h"
 #include "db/OdbcText.h"
 

@@ -10,6 +10,7 @@
 #include "db/TableFileError.h"
 #include "db/TableFileReader.h"
 #include "db/TableFileWriter.h"
+#include "platform/FileSystem.h"
 
 namespace db {
 
@@ -74,7 +75,7 @@ void TDbQuery::SaveToFile(const std::string& path, int /*format*/) {
   }
   DbRowSource& source = Source();
   std::error_code ec;
-  std::filesystem::remove(path, ec);
+  std::filesystem::remove(platform::PathFromUtf8(path), ec);
   if (ec) throw ETableFileError("Cannot delete the existing file \"" + path + "\": " + ec.message());
   First();
   TableFileWriter writer(path, source.Columns());

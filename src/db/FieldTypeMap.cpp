@@ -1,8 +1,6 @@
 #include "db/FieldTypeMap.h"
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
+#include "db/OdbcApi.h"
 
 namespace db {
 

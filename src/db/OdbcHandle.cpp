@@ -1,11 +1,9 @@
 #include "db/OdbcHandle.h"
 
-#include <sql.h>
-#include <sqlext.h>
-
 #include <string>
 
 #include "db/DbError.h"
+#include "db/OdbcApi.h"
 #include "db/OdbcText.h"
 
 namespace db {

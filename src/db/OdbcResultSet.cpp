@@ -1,9 +1,5 @@
 #include "db/OdbcResultSet.h"
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +7,7 @@
 #include "db/DbConnection.h"
 #include "db/DbError.h"
 #include "db/FieldTypeMap.h"
+#include "db/OdbcApi.h"
 #include "db/OdbcText.h"
 
 namespace db {

@@ -6,6 +6,7 @@
 
 #include "db/TableFileError.h"
 #include "db/TableFileFormat.h"
+#include "platform/FileSystem.h"
 
 namespace db::tablefile {
 
@@ -16,7 +17,7 @@ std::string SystemMessage(int error) { return std::error_code(error, std::generi
 }  // namespace
 
 TableFileInput::TableFileInput(const std::string& path) : path_(path) {
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = platform::OpenFile(path, "rb");
   if (!file_) throw ETableFileError("Cannot open the file \"" + path + "\": " + SystemMessage(errno));
   unsigned char mark[3] = {};
   const std::size_t got = ReadBytes(mark, sizeof mark);

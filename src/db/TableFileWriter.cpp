@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <string_view>
 #include <system_error>
@@ -10,6 +11,7 @@
 #include "db/DbRowSource.h"
 #include "db/TableFileError.h"
 #include "db/TableFileFormat.h"
+#include "platform/FileSystem.h"
 
 namespace db {
 
@@ -55,6 +57,12 @@ void AppendAttribute(std::string& out, std::string_view name, std::string_view v
 
 std::string SystemMessage(int error) { return std::error_code(error, std::generic_category()).message(); }
 
+// Removes an incomplete file; never raises (the failure that made it incomplete is what counts).
+void RemoveIncomplete(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove(platform::PathFromUtf8(path), ignored);
+}
+
 }  // namespace
 
 struct TableFileWriter::Impl {
@@ -71,7 +79,7 @@ struct TableFileWriter::Impl {
   ~Impl() {
     if (!file) return;
     std::fclose(file);
-    if (!finished) std::remove(path.c_str());
+    if (!finished) RemoveIncomplete(path);
   }
 
   void Flush() {
@@ -107,7 +115,7 @@ TableFileWriter::TableFileWriter(const std::string& path, const std::vector<DbCo
   Impl& d = *impl_;
   d.path = path;
   d.columns = columns;
-  d.file = std::fopen(path.c_str(), "wb");
+  d.file = platform::OpenFile(path, "wb");
   if (!d.file) throw ETableFileError("Cannot create the file \"" + path + "\": " + SystemMessage(errno));
 
   const auto names = AttributeNames(columns);
@@ -173,7 +181,7 @@ void TableFileWriter::Finish() {
   const int error = std::fclose(d.file) == 0 ? 0 : errno;
   d.file = nullptr;
   if (error != 0) {
-    std::remove(d.path.c_str());
+    RemoveIncomplete(d.path);
     d.Failed(error);
   }
   d.finished = true;

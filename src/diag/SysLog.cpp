@@ -114,9 +114,11 @@ struct TSysLogOperate::Shared {
       std::lock_guard lock(writeLock);
       lastLevel = entry.level;
       std::error_code ec;
-      std::filesystem::create_directories(directory, ec);
+      std::filesystem::create_directories(platform::PathFromUtf8(directory), ec);
       bool written = false;
-      if (std::FILE* f = std::fopen(path.c_str(), "ab")) {
+      // By the UTF-8 path through the platform: the level names are Chinese, which the ANSI code
+      // page of a Windows system need not spell.
+      if (std::FILE* f = platform::OpenFile(path, "ab")) {
         const std::string record = line + "\r\n";
         written = std::fwrite(record.data(), 1, record.size(), f) == record.size();
         written = std::fclose(f) == 0 && written;
@@ -142,7 +144,8 @@ struct TSysLogOperate::Shared {
 };
 
 TSysLogOperate::TSysLogOperate(std::string directory) : shared_(std::make_shared<Shared>()) {
-  if (!directory.empty() && directory.back() != '/') directory += '/';
+  if (!directory.empty() && directory.back() != '/' && directory.back() != platform::kPathSeparator)
+    directory += platform::kPathSeparator;
   shared_->directory = std::move(directory);
   std::mt19937 rng(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
   std::uniform_int_distribution<int> dist(0, 2147483646);
@@ -251,7 +254,10 @@ int WriteSysLog(std::uint8_t level, const std::string& text, bool copyLines,
   {
     ProgramWriter& program = TheProgramWriter();
     std::lock_guard lock(program.lock);
-    if (!program.writer) program.writer = std::make_shared<TSysLogOperate>(platform::ExecutableDirectory() + "Log/");
+    if (!program.writer) {
+      const std::string directory = platform::ExecutableDirectory() + "Log" + platform::kPathSeparator;
+      program.writer = std::make_shared<TSysLogOperate>(directory);
+    }
     writer = program.writer;
   }
   const int result = writer->Enqueue(std::move(entry));

@@ -37,7 +37,8 @@ std::string FormatLogLine(const TSysLogModel& entry);
 // The writer thread and its queue.
 class TSysLogOperate {
  public:
-  // Writes into `directory` (ending in '/'); the program uses "<executable dir>/Log/".
+  // Writes into `directory` (a separator is added when it lacks one); the program uses the folder
+  // "Log" under the executable's directory.
   explicit TSysLogOperate(std::string directory);
   ~TSysLogOperate();  // Stop()
   TSysLogOperate(const TSysLogOperate&) = delete;

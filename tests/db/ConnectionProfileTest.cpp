@@ -22,11 +22,12 @@ std::string ErrorLogPath() {
   const auto now = platform::Clock().Now();
   char date[16];
   std::snprintf(date, sizeof date, "%04d-%02d-%02d", now.year, now.month, now.day);
-  return platform::ExecutableDirectory() + "Log/SysLog_" + date + "_" + diag::LevelName(1) + ".log";
+  return platform::ExecutableDirectory() + "Log" + platform::kPathSeparator + "SysLog_" + date + "_" +
+         diag::LevelName(1) + ".log";
 }
 
 int CountLinesContaining(const std::string& path, const std::string& needle) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
   int count = 0;
   for (std::string line; std::getline(in, line);)
     if (line.find(needle) != std::string::npos) ++count;

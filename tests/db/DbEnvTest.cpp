@@ -5,11 +5,6 @@
 // transaction that it rolls back, so the servers keep their data for the other tests.
 #include <gtest/gtest.h>
 
-#include <sql.h>
-#include <sqlext.h>
-
-#include <QString>
-
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -17,6 +12,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "db/OdbcApi.h"
+#include "db/OdbcText.h"
 
 namespace {
 
@@ -30,8 +28,8 @@ const char* const kTargetConnection =
 
 const char* const kNull = "<NULL>";
 
-std::u16string Wide(const std::string& text) { return QString::fromStdString(text).toStdU16String(); }
-std::string Narrow(const std::u16string& text) { return QString::fromStdU16String(text).toStdString(); }
+std::u16string Wide(const std::string& text) { return db::Utf8ToUtf16(text); }
+std::string Narrow(const std::u16string& text) { return db::Utf16ToUtf8(text); }
 
 std::string SourceDir() {
   const char* dir = std::getenv("DM_SOURCE_DIR");

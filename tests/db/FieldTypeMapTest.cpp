@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
-
 #include "db/FieldTypeMap.h"
+#include "db/OdbcApi.h"
 #include "db/OdbcText.h"
 
 using namespace db;

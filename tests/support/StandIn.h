@@ -3,7 +3,11 @@
 // the program's own profiles.
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -25,11 +29,25 @@ inline std::string SourceDir() {
   return dir && *dir ? dir : DM_TEST_SOURCE_DIR;
 }
 
-// The project-local driver registry of scripts/dbenv.sh, unless the environment names one.
+// The project-local driver registry of scripts/dbenv.sh, unless the environment names one. A
+// Windows program finds its drivers in the system's ODBC registry instead; under Wine that is the
+// host's unixODBC, which reads ODBCSYSINI from the test environment.
+#ifndef _WIN32
 inline const bool kDriverRegistrySet = [] {
   setenv("ODBCSYSINI", (SourceDir() + "/.dbenv/odbc").c_str(), 0);
   return true;
 }();
+#endif
+
+// Names the tables of this test process, so that the Linux and the Windows suites (whose process
+// ids come from different counters) never share one.
+inline std::string ProcessTag() {
+#ifdef _WIN32
+  return "w" + std::to_string(::_getpid());
+#else
+  return std::to_string(::getpid());
+#endif
+}
 
 // A connection opened with db::ConnectKingbase; raises when the stand-ins do not answer. Its trace
 // lines are dropped.
@@ -63,7 +81,7 @@ class ScratchTable {
  public:
   ScratchTable(const std::string& key, const std::string& stem, const std::string& columns) : key_(key) {
     static std::atomic<int> counter{0};
-    name_ = "dmtest_" + stem + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    name_ = "dmtest_" + stem + "_" + ProcessTag() + "_" + std::to_string(counter++);
     auto c = Connect(key_);
     Exec(*c, "DROP TABLE IF EXISTS " + name_);
     Exec(*c, "CREATE TABLE " + name_ + " (" + columns + ")");
