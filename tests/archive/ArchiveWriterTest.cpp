@@ -662,18 +662,12 @@ TEST_F(ArchiveWriterTest, NoRoomForANewArchiveRemovesThePartialFile) {
 
 // A file just under 4 GiB that does not compress (stored here) gets 12 bytes of encryption header
 // on top and so reaches 4 GiB: its local header, written before that is known, must already
-// hold the Zip64 block that the sizes then need. The file is sparse, the archive real (in memory
-// where the system has a memory file system, so that syncing it does not wait for a disk).
+// hold the Zip64 block that the sizes then need. The file is sparse, the archive real.
 TEST_F(ArchiveWriterTest, AnEntryThatMayReachFourGiBReservesItsZip64Block) {
+#ifdef DM_SANITIZER_BUILD
+  GTEST_SKIP() << "4 GiB through the sanitizers takes minutes; the normal build runs this test";
+#endif
   const std::uint64_t size = 0xFFFFFFFFull - 6;
-  std::string shm = "/dev/shm/dmwriter-4g-XXXXXX";
-  if (fs::is_directory("/dev/shm") && ::mkdtemp(shm.data()) != nullptr) zip = shm + "/big.dmp";
-  struct Cleanup {
-    std::string dir;
-    ~Cleanup() {
-      if (dir.rfind("/dev/shm/", 0) == 0) fs::remove_all(dir);
-    }
-  } cleanup{shm};
   {
     std::ofstream(work + "/big.bin");
   }
