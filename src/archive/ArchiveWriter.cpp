@@ -118,12 +118,12 @@ class ArchiveWriter::Run {
   void WriteDirectoryEntry(Step& step);
   void WriteFileEntry(Step& step, PackWorkers& workers);
   void WriteCentralDirectory();
-  void CloseOutput();
+  void Close(ZipOutput& output);
   void ReplaceArchive(const std::string& temporary);
   bool StoredUncompressed(const std::string& fileName) const;
 
   void Write(const void* data, std::size_t size);
-  void AfterWrite();
+  void HandleEvents();
   void Append(std::unique_ptr<TZipHeaderInfo> info, std::vector<std::uint8_t> oldExtra = {});
 
   ArchiveWriter& w_;
@@ -324,14 +324,16 @@ void ArchiveWriter::Run::ExpandFilesList() {
           return;
         AddSource(e.path, false);
       }
-      if (w_.DoProcessMessages) AfterWrite();
+      if (w_.DoProcessMessages) HandleEvents();
     });
   }
 }
 
 // --- output ---
 
-void ArchiveWriter::Run::AfterWrite() {
+// Hands pending window events to the event loop when the last time is long enough ago; a cancel
+// request raises here.
+void ArchiveWriter::Run::HandleEvents() {
   if (!w_.DoProcessMessages) return;
   const auto now = std::chrono::steady_clock::now();
   if (now - lastEvents_ < kEventInterval) return;
@@ -341,7 +343,7 @@ void ArchiveWriter::Run::AfterWrite() {
 
 void ArchiveWriter::Run::Write(const void* data, std::size_t size) {
   out_.Write(data, size);
-  AfterWrite();
+  HandleEvents();
 }
 
 void ArchiveWriter::Run::Append(std::unique_ptr<TZipHeaderInfo> info,
@@ -548,6 +550,7 @@ void ArchiveWriter::Run::PlanMerge() {
   for (SourceFile& source : sources_) byName[FoldAscii(source.directoryPart + source.filePart)].push_back(&source);
 
   for (int i = 0; i < w_.EntryCount(); ++i) {
+    HandleEvents();
     const TZipHeaderInfo& entry = w_.Entry(i);
     SourceFile* match = nullptr;
     if (const auto found = byName.find(FoldAscii(entry.FullName())); found != byName.end()) {
@@ -602,14 +605,14 @@ void ArchiveWriter::Run::WriteCentralDirectory() {
   Write(bytes.data(), bytes.size());
 }
 
-// Closes the archive file. Closing waits until it is on the disk, which may take long: the wait
+// Closes an archive file. Closing waits until it is on the disk, which may take long: the wait
 // happens on another thread while this one keeps handling events.
-void ArchiveWriter::Run::CloseOutput() {
+void ArchiveWriter::Run::Close(ZipOutput& output) {
   std::exception_ptr failure;
   std::atomic<bool> closed = false;
   std::thread closer([&] {
     try {
-      out_.Close();
+      output.Close();
     } catch (...) {
       failure = std::current_exception();
     }
@@ -618,7 +621,7 @@ void ArchiveWriter::Run::CloseOutput() {
   try {
     while (!closed) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      AfterWrite();
+      HandleEvents();
     }
   } catch (...) {
     closer.join();
@@ -659,8 +662,9 @@ void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
       if (*got == 0) break;
       copy.Write(block.data(), *got);
       copied += *got;
+      HandleEvents();
     }
-    copy.Close();
+    Close(copy);
     if (copied == 0 || fileio::Rename(staging, target) != 0) throw EZipError(failure);
     fileio::SyncFolderOf(target);
     fileio::Remove(temporary);
@@ -721,8 +725,10 @@ int ArchiveWriter::Run::Execute() {
       old.Open(zipName);
       PlanMerge();
     }
-    for (SourceFile& source : sources_)
+    for (SourceFile& source : sources_) {
       if (!source.done) PlanSource(source);
+      HandleEvents();
+    }
 
     PackWorkers::Settings settings;
     settings.threads = w_.PackThreads;
@@ -732,7 +738,7 @@ int ArchiveWriter::Run::Execute() {
     settings.bufferSize = w_.PackBufferSize;
     {
       // Stopped and joined before the output is let go on a failure.
-      PackWorkers workers(std::move(jobs_), settings, [this] { AfterWrite(); });
+      PackWorkers workers(std::move(jobs_), settings, [this] { HandleEvents(); });
       for (Step& step : plan_) {
         switch (step.kind) {
           case Step::Kind::Keep: KeepOldEntry(old, w_.Entry(step.oldIndex)); break;
@@ -742,7 +748,7 @@ int ArchiveWriter::Run::Execute() {
       }
     }
     WriteCentralDirectory();
-    CloseOutput();
+    Close(out_);
     ReplaceArchive(temporary);
   } catch (...) {
     out_.Abandon();
