@@ -4,6 +4,7 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string_view>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "archive/ZipInput.h"
 #include "archive/ZipOutput.h"
 #include "platform/CodePage.h"
+#include "platform/EventPump.h"
 #include "platform/FileSystem.h"
 
 namespace archive {
@@ -118,7 +120,7 @@ class ArchiveWriter::Run {
   void WriteDirectoryEntry(Step& step);
   void WriteFileEntry(Step& step, PackWorkers& workers);
   void WriteCentralDirectory();
-  void Close(ZipOutput& output);
+  void Aside(const std::function<void()>& step, bool cancellable);
   void ReplaceArchive(const std::string& temporary);
   bool StoredUncompressed(const std::string& fileName) const;
 
@@ -605,29 +607,33 @@ void ArchiveWriter::Run::WriteCentralDirectory() {
   Write(bytes.data(), bytes.size());
 }
 
-// Closes an archive file. Closing waits until it is on the disk, which may take long: the wait
-// happens on another thread while this one keeps handling events.
-void ArchiveWriter::Run::Close(ZipOutput& output) {
+// Runs a step that may wait long for the disk (a sync) on another thread, while this one keeps
+// handling events. A cancel request ends the wait only when the step may still be undone.
+void ArchiveWriter::Run::Aside(const std::function<void()>& step, bool cancellable) {
   std::exception_ptr failure;
-  std::atomic<bool> closed = false;
-  std::thread closer([&] {
+  std::atomic<bool> finished = false;
+  std::thread worker([&] {
     try {
-      output.Close();
+      step();
     } catch (...) {
       failure = std::current_exception();
     }
-    closed = true;
+    finished = true;
   });
   try {
-    while (!closed) {
+    while (!finished) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      HandleEvents();
+      if (cancellable) {
+        HandleEvents();
+      } else if (w_.DoProcessMessages) {
+        platform::PumpEvents();
+      }
     }
   } catch (...) {
-    closer.join();
+    worker.join();
     throw;
   }
-  closer.join();
+  worker.join();
   if (failure) std::rethrow_exception(failure);
 }
 
@@ -638,8 +644,9 @@ void ArchiveWriter::Run::Close(ZipOutput& output) {
 void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
   const std::string& target = w_.ZipName();
   const int renamed = fileio::Rename(temporary, target);
+  // Once renamed the archive is in place: the run can no longer be cancelled.
   if (renamed == 0) {
-    fileio::SyncFolderOf(target);
+    Aside([&] { fileio::SyncFolderOf(target); }, false);
     return;
   }
   const std::string failure = "Error: Could not copy from " + PrintableName(temporary) + " -> " + PrintableName(target);
@@ -664,9 +671,9 @@ void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
       copied += *got;
       HandleEvents();
     }
-    Close(copy);
+    Aside([&] { copy.Close(); }, true);
     if (copied == 0 || fileio::Rename(staging, target) != 0) throw EZipError(failure);
-    fileio::SyncFolderOf(target);
+    Aside([&] { fileio::SyncFolderOf(target); }, false);
     fileio::Remove(temporary);
   } catch (...) {
     copy.Abandon();
@@ -748,7 +755,7 @@ int ArchiveWriter::Run::Execute() {
       }
     }
     WriteCentralDirectory();
-    Close(out_);
+    Aside([this] { out_.Close(); }, true);
     ReplaceArchive(temporary);
   } catch (...) {
     out_.Abandon();
