@@ -10,8 +10,9 @@
 //
 // Paths: the platform separator '/' is used throughout; an entry's directory part ends in '/'.
 // Extraction is flat unless RecreateDirs is set: every file lands directly in DestDir under its
-// file part, and names that could leave DestDir ("", ".", "..", a NUL byte) are refused. DestDir
-// and every folder below it are opened without following symbolic links.
+// file part, and names that could leave DestDir ("", ".", "..", a NUL byte) are refused. The way
+// to DestDir is the user's and may pass through links; DestDir itself and every folder below it
+// are opened without following symbolic links.
 //
 // The reader believes an archive only as far as its records agree: a central header without its
 // signature, an end record whose counts or sizes disagree with the central directory, or two

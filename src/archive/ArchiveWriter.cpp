@@ -1,24 +1,28 @@
 #include "archive/ArchiveWriter.h"
 
+#include <atomic>
 #include <chrono>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "archive/ArchiveErrors.h"
 #include "archive/ByteBuffer.h"
-#include "archive/Crc32.h"
 #include "archive/Deflater.h"
 #include "archive/DosDateTime.h"
 #include "archive/EncryptionHeaderRandom.h"
 #include "archive/FileIo.h"
 #include "archive/FileWalker.h"
-#include "archive/ZipCrypto.h"
+#include "archive/PackWorkers.h"
 #include "archive/ZipFormat.h"
 #include "archive/ZipInput.h"
 #include "archive/ZipOutput.h"
 #include "platform/CodePage.h"
+#include "platform/EventPump.h"
 #include "platform/FileSystem.h"
 
 namespace archive {
@@ -26,14 +30,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kCrcBlock = 8192;      // CRC pre-pass
-constexpr std::size_t kStoreBlock = 32768;   // stored entries
 constexpr std::size_t kCopyBlock = 16384;    // old entries kept by an update
 // Pending window events are handled at most this often while packing: handling them after every
 // 8 KiB write would cost more than the compression on a fast disk.
 constexpr auto kEventInterval = std::chrono::milliseconds(20);
-// A file that keeps changing while it is packed is given up after this many attempts.
-constexpr int kPackAttempts = 3;
 
 std::string FoldAscii(std::string_view text) {
   std::string out(text);
@@ -93,40 +93,47 @@ struct ArchiveWriter::SourceFile {
   bool done = false;          // packed, or settled by the update merge
 };
 
+// One entry of the new archive, in entry order: an old entry kept by an update, a directory, or
+// a file that a worker packs.
+struct ArchiveWriter::Step {
+  enum class Kind { Keep, Directory, File } kind = Kind::File;
+  int oldIndex = -1;                    // Keep: the entry of the old archive
+  SourceFile* source = nullptr;         // Directory, File
+  std::size_t job = 0;                  // File: its place among the workers' files
+  bool stored = false;                  // File: copied without compressing
+  std::unique_ptr<TZipHeaderInfo> info;  // Directory, File: the new entry's record
+};
+
 // The working state of one PackFiles run.
 class ArchiveWriter::Run {
  public:
-  explicit Run(ArchiveWriter& owner)
-      : w_(owner), deflater_(owner.PackLevel), lastEvents_(std::chrono::steady_clock::now()) {}
+  explicit Run(ArchiveWriter& owner) : w_(owner), lastEvents_(std::chrono::steady_clock::now()) {}
 
   int Execute();
 
  private:
   void ExpandFilesList();
   void AddSource(const std::string& path, bool isDirectory);
-  void MergeOldArchive(ZipInput& old);
+  void PlanMerge();
+  void PlanSource(SourceFile& source);
   void KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry);
-  void PackOne(SourceFile& source);
-  bool PackFileData(TZipHeaderInfo& info, fileio::File& file, bool stored, const std::string& path);
+  void WriteDirectoryEntry(Step& step);
+  void WriteFileEntry(Step& step, PackWorkers& workers);
   void WriteCentralDirectory();
+  void Aside(const std::function<void()>& step, bool cancellable);
   void ReplaceArchive(const std::string& temporary);
   bool StoredUncompressed(const std::string& fileName) const;
 
   void Write(const void* data, std::size_t size);
-  void WriteEncrypted(std::uint8_t* data, std::size_t size);
-  void AfterWrite();
-  bool NameTaken(const TZipHeaderInfo& info) const {
-    return names_.count(FoldAscii(info.FullName())) != 0;
-  }
+  void HandleEvents();
   void Append(std::unique_ptr<TZipHeaderInfo> info, std::vector<std::uint8_t> oldExtra = {});
 
   ArchiveWriter& w_;
   std::vector<SourceFile> sources_;
+  std::vector<Step> plan_;
+  std::vector<PackSource> jobs_;  // the files of plan_, in entry order
   ZipOutput out_;
-  Deflater deflater_;
-  ZipKeys keys_;
   EncryptionHeaderRandom random_;
-  bool encrypting_ = false;
   std::chrono::steady_clock::time_point lastEvents_;
   std::string heldComment_;  // the archive comment of an end record read before this run
 
@@ -135,7 +142,7 @@ class ArchiveWriter::Run {
     std::vector<std::uint8_t> oldExtraBlocks;  // central extra blocks kept from an old archive
   };
   std::vector<NewEntry> entries_;
-  std::set<std::string> names_;  // directory part + file part, ASCII case folded
+  std::set<std::string> names_;  // names planned: directory part + file part, ASCII case folded
   int packed_ = 0;
   std::uint32_t archiveMode_ = 0644;  // permissions of the archive being written
   std::vector<std::string> disposed_;  // sources to delete once the archive is in place (Dispose)
@@ -319,14 +326,16 @@ void ArchiveWriter::Run::ExpandFilesList() {
           return;
         AddSource(e.path, false);
       }
-      if (w_.DoProcessMessages) AfterWrite();
+      if (w_.DoProcessMessages) HandleEvents();
     });
   }
 }
 
 // --- output ---
 
-void ArchiveWriter::Run::AfterWrite() {
+// Hands pending window events to the event loop when the last time is long enough ago; a cancel
+// request raises here.
+void ArchiveWriter::Run::HandleEvents() {
   if (!w_.DoProcessMessages) return;
   const auto now = std::chrono::steady_clock::now();
   if (now - lastEvents_ < kEventInterval) return;
@@ -336,91 +345,45 @@ void ArchiveWriter::Run::AfterWrite() {
 
 void ArchiveWriter::Run::Write(const void* data, std::size_t size) {
   out_.Write(data, size);
-  AfterWrite();
-}
-
-void ArchiveWriter::Run::WriteEncrypted(std::uint8_t* data, std::size_t size) {
-  if (encrypting_) keys_.Encrypt(data, size);
-  Write(data, size);
+  HandleEvents();
 }
 
 void ArchiveWriter::Run::Append(std::unique_ptr<TZipHeaderInfo> info,
                                 std::vector<std::uint8_t> oldExtra) {
-  names_.insert(FoldAscii(info->FullName()));
   entries_.push_back(NewEntry{std::move(info), std::move(oldExtra)});
   ++packed_;
 }
 
-// --- packing one source ---
+// --- planning ---
 
-void ArchiveWriter::Run::PackOne(SourceFile& source) {
+// Settles the entry a source becomes: none when its name is taken, else a directory entry or a
+// file for the workers. The random part of a file's encryption header is drawn here, in entry
+// order, so that the archive's bytes do not depend on which worker packs which file.
+void ArchiveWriter::Run::PlanSource(SourceFile& source) {
   source.done = true;
   auto info = std::make_unique<TZipHeaderInfo>(w_.OEMConvert);
   info->SetDirectory(source.directoryPart);
   info->SetFileName(source.filePart);
-  if (NameTaken(*info)) return;
+  if (!names_.insert(FoldAscii(info->FullName())).second) return;
 
-  fileio::File file;
-  std::uint64_t size = 0;
-  bool stored = false;
+  Step step;
+  step.source = &source;
+  step.info = std::move(info);
   if (source.isDirectory) {
-    std::string bare = source.path;
-    while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
-    info->dosDateTime = DosDateTime::FileTime(bare).value_or(DosDateTime::Now());
-    info->compressionMethod = zip::kMethodStored;
-    info->crc32 = 0;
-    if (const auto attributes = platform::GetFileAttributes(bare))
-      info->externalAttributes = *attributes;
+    step.kind = Step::Kind::Directory;
   } else {
-    // A file that the walk found but that cannot be read now (it vanished, it is locked, it is
-    // a named pipe) fails the run: an archive without it must not pass for a complete one.
-    file = fileio::File::OpenForReading(source.path);
-    if (!file.IsOpen()) throw MakeOpenError(source.path, file.Error());
-    const fileio::FileStatus status = file.Status();
-    info->externalAttributes = platform::GetFileAttributes(source.path).value_or(platform::kAttrArchive);
-    info->dosDateTime = DosDateTime::FileTime(file.Native()).value_or(DosDateTime::Now());
-    size = status.size;
-    info->SetUncompressedSize64(size);
-    stored = StoredUncompressed(source.filePart);
-    // The local header is written before the compressed size is known and cannot grow later:
-    // an entry that may reach 4 GiB compressed gets its Zip64 block from the start.
-    const std::uint64_t worst = (stored ? size : Deflater::WorstCase(size)) +
-                                (w_.Password.empty() ? 0 : zip::kEncryptionHeaderSize);
-    info->reserveLocalZip64 = !zip::Fits32(worst);
-  }
-  info->internalAttributes = 0;
-  info->SetDiskNumberStart32(0);
-  info->SetLocalHeaderOffset64(out_.Position());
-
-  const std::vector<std::uint8_t> provisional = info->LocalHeaderBytes();
-  Write(provisional.data(), provisional.size());
-
-  if (!source.isDirectory) {
-    const std::uint64_t dataStart = out_.Position();
-    bool settled = false;
-    for (int attempt = 1; attempt <= kPackAttempts && !settled; ++attempt) {
-      if (attempt > 1) out_.Seek(dataStart);
-      settled = PackFileData(*info, file, stored, source.path);
+    step.kind = Step::Kind::File;
+    step.job = jobs_.size();
+    PackSource job;
+    job.path = source.path;
+    job.stored = step.stored = StoredUncompressed(source.filePart);
+    if (!w_.Password.empty()) {
+      random_.Seed(NextHeaderSeed());
+      for (std::uint8_t& b : job.headerBytes) b = random_.NextHeaderByte();
     }
-    if (!settled) throw EZipError("File changed while being packed: " + PrintableName(source.path));
-    if (info->UncompressedSize64() < size) {
-      throw EZipError("The file \"" + PrintableName(source.path) + "\" became shorter while it was packed: " +
-                      std::to_string(info->UncompressedSize64()) + " of " + std::to_string(size) + " bytes");
-    }
-
-    const std::uint64_t end = out_.Position();
-    out_.Seek(info->LocalHeaderOffset64());
-    const std::vector<std::uint8_t> final = info->LocalHeaderBytes();
-    // The final header must fit the space of the provisional one; with the Zip64 block reserved
-    // above, it grows only when the file grew past 4 GiB while it was packed.
-    if (final.size() != provisional.size())
-      throw EZipError("Entry too large for its local header: " + PrintableName(source.path));
-    Write(final.data(), final.size());
-    out_.Seek(end);
+    jobs_.push_back(std::move(job));
   }
-  Append(std::move(info));
-
-  if (w_.Dispose && !source.isDirectory) disposed_.push_back(source.path);
+  plan_.push_back(std::move(step));
 }
 
 bool ArchiveWriter::Run::StoredUncompressed(const std::string& fileName) const {
@@ -430,77 +393,65 @@ bool ArchiveWriter::Run::StoredUncompressed(const std::string& fileName) const {
   return false;
 }
 
-// Writes the entry's data (encryption header included) from the start of the file. Returns false
-// when the file changed between the CRC pre-pass and the compression, so the encryption header
-// carries a wrong check value and the entry must be written again. A read error raises: it is
-// never taken for the end of the file.
-bool ArchiveWriter::Run::PackFileData(TZipHeaderInfo& info, fileio::File& file, bool stored,
-                                      const std::string& path) {
-  const std::uint64_t dataStart = out_.Position();
-  const bool password = !w_.Password.empty();
-  // Reads from an explicit position, so nothing has to rewind the file between the passes.
-  std::uint64_t position = 0;
-  const auto read = [&](std::uint8_t* buffer, std::size_t capacity) {
-    const std::optional<std::size_t> got = file.ReadAt(position, buffer, capacity);
-    if (!got) throw EZipError("Cannot read file \"" + PrintableName(path) + "\": " + fileio::ErrorText(file.Error()));
-    position += *got;
-    return *got;
-  };
+// --- writing the entries ---
 
-  std::uint32_t preCrc = 0;
-  if (password) {
-    // The check bytes of the encryption header need the CRC before the data is written.
-    std::vector<std::uint8_t> block(kCrcBlock);
-    std::uint32_t reg = 0xFFFFFFFFu;
-    for (std::size_t got; (got = read(block.data(), block.size())) > 0;) reg = Crc32Update(reg, block.data(), got);
-    preCrc = ~reg;
-    position = 0;
-    info.crc32 = preCrc;
-    keys_.Init(w_.Password);
-    random_.Seed(NextHeaderSeed());
-    std::uint8_t header[zip::kEncryptionHeaderSize];
-    for (int i = 0; i < 10; ++i) header[i] = random_.NextHeaderByte();
-    header[10] = static_cast<std::uint8_t>(preCrc >> 16);
-    header[11] = static_cast<std::uint8_t>(preCrc >> 24);
-    keys_.Encrypt(header, sizeof header);
-    Write(header, sizeof header);
-  }
-  encrypting_ = password;
+void ArchiveWriter::Run::WriteDirectoryEntry(Step& step) {
+  TZipHeaderInfo& info = *step.info;
+  std::string bare = step.source->path;
+  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+  info.dosDateTime = DosDateTime::FileTime(bare).value_or(DosDateTime::Now());
+  info.compressionMethod = zip::kMethodStored;
+  info.crc32 = 0;
+  if (const auto attributes = platform::GetFileAttributes(bare)) info.externalAttributes = *attributes;
+  info.internalAttributes = 0;
+  info.SetDiskNumberStart32(0);
+  info.SetLocalHeaderOffset64(out_.Position());
+  const std::vector<std::uint8_t> header = info.LocalHeaderBytes();
+  Write(header.data(), header.size());
+  Append(std::move(step.info));
+}
 
-  std::uint32_t reg = 0xFFFFFFFFu;
-  std::uint64_t total = 0;
-  if (stored) {
-    std::vector<std::uint8_t> block(kStoreBlock);
-    for (std::size_t got; (got = read(block.data(), block.size())) > 0;) {
-      total += got;
-      reg = Crc32Update(reg, block.data(), got);
-      WriteEncrypted(block.data(), got);
-    }
-    info.compressionMethod = zip::kMethodStored;
-  } else {
-    total = deflater_.Compress(
-        [&](std::uint8_t* buffer, std::size_t capacity) {
-          const std::size_t got = read(buffer, capacity);
-          reg = Crc32Update(reg, buffer, got);
-          return got;
-        },
-        [&](std::uint8_t* data, std::size_t size) { WriteEncrypted(data, size); });
-    info.compressionMethod = zip::kMethodDeflated;
-  }
-  encrypting_ = false;
-  const std::uint32_t crc = ~reg;
-  if (password && crc != preCrc) return false;
+void ArchiveWriter::Run::WriteFileEntry(Step& step, PackWorkers& workers) {
+  TZipHeaderInfo& info = *step.info;
+  const bool stored = step.stored;
+  const PackedFile& opened = workers.Opened(step.job);
+  info.externalAttributes = opened.attributes;
+  info.dosDateTime = opened.dosDateTime;
+  info.SetUncompressedSize64(opened.size);
+  // The local header is written before the compressed size is known and cannot grow later:
+  // an entry that may reach 4 GiB compressed gets its Zip64 block from the start.
+  const std::uint64_t worst = (stored ? opened.size : Deflater::WorstCase(opened.size)) +
+                              (w_.Password.empty() ? 0 : zip::kEncryptionHeaderSize);
+  info.reserveLocalZip64 = !zip::Fits32(worst);
+  info.internalAttributes = 0;
+  info.SetDiskNumberStart32(0);
+  info.SetLocalHeaderOffset64(out_.Position());
+  const std::vector<std::uint8_t> provisional = info.LocalHeaderBytes();
+  Write(provisional.data(), provisional.size());
 
-  info.SetUncompressedSize64(total);
-  info.crc32 = crc;
+  const PackedFile& packed = workers.Finish(step.job, out_);
+  info.compressionMethod = stored ? zip::kMethodStored : zip::kMethodDeflated;
+  info.crc32 = packed.crc;
+  info.SetUncompressedSize64(packed.uncompressed);
   std::uint16_t flags = 0;
   if (w_.PackLevel <= 2) flags |= zip::kFlagFastCompression;
   if (w_.PackLevel >= 8) flags |= zip::kFlagMaxCompression;
-  if (password) flags |= zip::kFlagEncrypted;
+  if (!w_.Password.empty()) flags |= zip::kFlagEncrypted;
   info.flags = flags;
-  // Measured from the start of the data, so the encryption header's 12 bytes are included.
-  info.SetCompressedSize64(out_.Position() - dataStart);
-  return true;
+  info.SetCompressedSize64(packed.compressed);
+
+  const std::uint64_t end = out_.Position();
+  out_.Seek(info.LocalHeaderOffset64());
+  const std::vector<std::uint8_t> final = info.LocalHeaderBytes();
+  // The final header must fit the space of the provisional one; with the Zip64 block reserved
+  // above, it grows only when the file grew past 4 GiB while it was packed.
+  if (final.size() != provisional.size())
+    throw EZipError("Entry too large for its local header: " + PrintableName(step.source->path));
+  Write(final.data(), final.size());
+  out_.Seek(end);
+  Append(std::move(step.info));
+
+  if (w_.Dispose) disposed_.push_back(step.source->path);
 }
 
 // --- update ---
@@ -592,7 +543,8 @@ void ArchiveWriter::Run::KeepOldEntry(ZipInput& old, const TZipHeaderInfo& entry
   Append(std::move(info), std::move(kept));
 }
 
-void ArchiveWriter::Run::MergeOldArchive(ZipInput& old) {
+// Plans the old archive's entries in their order: each is kept, or replaced in place by its file.
+void ArchiveWriter::Run::PlanMerge() {
   // The sources by their stored name, ASCII case folded, each name's sources in list order: an
   // archive of many entries is merged in one pass instead of a search of the list per entry.
   std::unordered_map<std::string, std::vector<SourceFile*>> byName;
@@ -600,6 +552,7 @@ void ArchiveWriter::Run::MergeOldArchive(ZipInput& old) {
   for (SourceFile& source : sources_) byName[FoldAscii(source.directoryPart + source.filePart)].push_back(&source);
 
   for (int i = 0; i < w_.EntryCount(); ++i) {
+    HandleEvents();
     const TZipHeaderInfo& entry = w_.Entry(i);
     SourceFile* match = nullptr;
     if (const auto found = byName.find(FoldAscii(entry.FullName())); found != byName.end()) {
@@ -623,9 +576,13 @@ void ArchiveWriter::Run::MergeOldArchive(ZipInput& old) {
       }
     }
     if (replace) {
-      PackOne(*match);
+      PlanSource(*match);
     } else {
-      KeepOldEntry(old, entry);
+      names_.insert(FoldAscii(entry.FullName()));
+      Step keep;
+      keep.kind = Step::Kind::Keep;
+      keep.oldIndex = i;
+      plan_.push_back(std::move(keep));
     }
   }
 }
@@ -650,6 +607,36 @@ void ArchiveWriter::Run::WriteCentralDirectory() {
   Write(bytes.data(), bytes.size());
 }
 
+// Runs a step that may wait long for the disk (a sync) on another thread, while this one keeps
+// handling events. A cancel request ends the wait only when the step may still be undone.
+void ArchiveWriter::Run::Aside(const std::function<void()>& step, bool cancellable) {
+  std::exception_ptr failure;
+  std::atomic<bool> finished = false;
+  std::thread worker([&] {
+    try {
+      step();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    finished = true;
+  });
+  try {
+    while (!finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (cancellable) {
+        HandleEvents();
+      } else if (w_.DoProcessMessages) {
+        platform::PumpEvents();
+      }
+    }
+  } catch (...) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
 // Puts the finished temporary file in place of the archive. A rename replaces the old archive (if
 // any) in one step; across file systems the copy goes to "<archive>$$$" first and is renamed over
 // the archive only when complete and on the disk, so the old archive is never lost half-way.
@@ -657,8 +644,9 @@ void ArchiveWriter::Run::WriteCentralDirectory() {
 void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
   const std::string& target = w_.ZipName();
   const int renamed = fileio::Rename(temporary, target);
+  // Once renamed the archive is in place: the run can no longer be cancelled.
   if (renamed == 0) {
-    fileio::SyncFolderOf(target);
+    Aside([&] { fileio::SyncFolderOf(target); }, false);
     return;
   }
   const std::string failure = "Error: Could not copy from " + PrintableName(temporary) + " -> " + PrintableName(target);
@@ -681,10 +669,11 @@ void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
       if (*got == 0) break;
       copy.Write(block.data(), *got);
       copied += *got;
+      HandleEvents();
     }
-    copy.Close();
+    Aside([&] { copy.Close(); }, true);
     if (copied == 0 || fileio::Rename(staging, target) != 0) throw EZipError(failure);
-    fileio::SyncFolderOf(target);
+    Aside([&] { fileio::SyncFolderOf(target); }, false);
     fileio::Remove(temporary);
   } catch (...) {
     copy.Abandon();
@@ -704,9 +693,10 @@ int ArchiveWriter::Run::Execute() {
   if (existing.exists && !existing.isRegular) throw MakeOpenError(zipName, fileio::NotRegularFileError());
   const bool update = existing.exists;
   std::string temporary;
+  std::string dir;  // the temporary file's folder, where packed files that outgrow memory wait
   fileio::File file;
   if (update) {
-    std::string dir = w_.TempPath;
+    dir = w_.TempPath;
     if (dir.empty() || !fileio::StatusOf(dir).isDirectory) dir = fileio::TemporaryFolder();
     file = fileio::File::CreateTemporary(dir, "ARZ", 0600, temporary);
     if (!file.IsOpen()) throw ENotEnoughRoom();
@@ -716,13 +706,14 @@ int ArchiveWriter::Run::Execute() {
     file.SetPermissions(archiveMode_);
   } else {
     const auto slash = zipName.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : zipName.substr(0, slash + 1);
+    dir = slash == std::string::npos ? "." : zipName.substr(0, slash + 1);
     file = fileio::File::CreateTemporary(dir, "ARZ", 0666, temporary);
     if (!file.IsOpen()) throw MakeOpenError(zipName, file.Error());
     archiveMode_ = file.Status().permissions;
   }
   out_.Adopt(std::move(file));
 
+  ZipInput old;
   try {
     if (update) {
       // The updated archive keeps its comment when this component had read its end record
@@ -738,14 +729,33 @@ int ArchiveWriter::Run::Execute() {
       w_.CloseArchive();
       w_.OpenArchive();
       w_.CloseArchive();
-      ZipInput old;
       old.Open(zipName);
-      MergeOldArchive(old);
+      PlanMerge();
     }
-    for (SourceFile& source : sources_)
-      if (!source.done) PackOne(source);
+    for (SourceFile& source : sources_) {
+      if (!source.done) PlanSource(source);
+      HandleEvents();
+    }
+
+    PackWorkers::Settings settings;
+    settings.threads = w_.PackThreads;
+    settings.level = w_.PackLevel;
+    settings.password = w_.Password;
+    settings.spillFolder = dir;
+    settings.bufferSize = w_.PackBufferSize;
+    {
+      // Stopped and joined before the output is let go on a failure.
+      PackWorkers workers(std::move(jobs_), settings, [this] { HandleEvents(); });
+      for (Step& step : plan_) {
+        switch (step.kind) {
+          case Step::Kind::Keep: KeepOldEntry(old, w_.Entry(step.oldIndex)); break;
+          case Step::Kind::Directory: WriteDirectoryEntry(step); break;
+          case Step::Kind::File: WriteFileEntry(step, workers); break;
+        }
+      }
+    }
     WriteCentralDirectory();
-    out_.Close();
+    Aside([this] { out_.Close(); }, true);
     ReplaceArchive(temporary);
   } catch (...) {
     out_.Abandon();

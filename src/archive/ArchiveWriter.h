@@ -10,6 +10,10 @@
 // An archive is never written in place: the new archive goes to a temporary file "ARZ…" that
 // takes the archive's name only when it is complete and on the disk, so a failed run leaves no
 // new archive and an old archive as it was.
+//
+// The files are deflated on all cores (PackWorkers), while the calling thread writes the
+// entries in order and keeps handling window events; the archive's bytes do not depend on the
+// number of threads.
 
 #include <cstdint>
 #include <memory>
@@ -54,6 +58,12 @@ class ArchiveWriter : public ArchiveReader {
   std::string RootDir;                // prefix for FilesList entries without a directory
   std::vector<std::string> RelativePathList;
   TMultiZipInfo MultiZipInfo;
+  // Files are deflated on this many threads at once; 0: one per hardware thread. The archive is
+  // the same whatever the number: entries keep their order and their bytes.
+  int PackThreads = 0;
+  // Bytes of one file's packed data held in memory while it waits for its turn in the archive,
+  // beyond which it waits in a temporary file beside the archive's; 0: a share of 32 MiB.
+  std::size_t PackBufferSize = 0;
 
   // Coupled flags: RelativePaths on also switches StorePaths and Recurse on; StorePaths off also
   // switches StoreVolumes and RelativePaths off; StoreVolumes on also switches StorePaths on.
@@ -94,6 +104,7 @@ class ArchiveWriter : public ArchiveReader {
 
  private:
   struct SourceFile;
+  struct Step;
   class Run;
   friend class Run;
 

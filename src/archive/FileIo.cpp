@@ -254,18 +254,30 @@ Folder& Folder::operator=(Folder&& other) noexcept {
 NativeFile Folder::Base() const { return current_ ? AT_FDCWD : fd_; }
 
 Folder Folder::Open(const std::string& path, bool create) {
+  std::string bare = path;
+  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
   Folder start;
-  if (!path.empty() && path[0] == '/') {
+  if (!bare.empty() && bare[0] == '/') {
     start.fd_ = OpenAt(AT_FDCWD, "/", O_RDONLY | O_DIRECTORY);
     if (start.fd_ < 0) start.error_ = errno;
   } else {
     start.current_ = true;
   }
-  if (!start.IsOpen()) return start;
-  return start.Descend(path, create);
+  if (!start.IsOpen() || bare == "/") return start;
+  // The way to the folder is the user's and is taken as any program takes it, links included
+  // (a home folder or the temporary folder may be a link); the folder itself and everything
+  // below it are entered without following links.
+  const auto slash = bare.find_last_of('/');
+  const std::string parent = slash == std::string::npos ? std::string() : bare.substr(0, slash);
+  const std::string last = slash == std::string::npos ? bare : bare.substr(slash + 1);
+  Folder above = start.Walk(parent, create, true);
+  if (!above.IsOpen()) return above;
+  return above.Walk(last, create, false);
 }
 
-Folder Folder::Descend(const std::string& relative, bool create) const {
+Folder Folder::Descend(const std::string& relative, bool create) const { return Walk(relative, create, false); }
+
+Folder Folder::Walk(const std::string& relative, bool create, bool followLinks) const {
   Folder folder;
   if (current_) {
     folder.current_ = true;
@@ -280,14 +292,16 @@ Folder Folder::Descend(const std::string& relative, bool create) const {
     const std::string part = relative.substr(begin, end - begin);
     begin = end + 1;
     if (part.empty() || part == ".") continue;
-    folder = folder.Sub(part, create);
+    folder = folder.Enter(part, create, followLinks);
   }
   return folder;
 }
 
-Folder Folder::Sub(const std::string& name, bool create) const {
+Folder Folder::Sub(const std::string& name, bool create) const { return Enter(name, create, false); }
+
+Folder Folder::Enter(const std::string& name, bool create, bool followLinks) const {
   Folder sub;
-  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+  const int flags = O_RDONLY | O_DIRECTORY | (followLinks ? 0 : O_NOFOLLOW);
   int fd = OpenAt(Base(), name.c_str(), flags);
   if (fd < 0 && errno == ENOENT && create) {
     if (::mkdirat(Base(), name.c_str(), 0777) == 0 || errno == EEXIST) fd = OpenAt(Base(), name.c_str(), flags);
@@ -296,7 +310,9 @@ Folder Folder::Sub(const std::string& name, bool create) const {
     // A link where a folder belongs reads as ENOTDIR on some systems: say what it is.
     struct stat st {};
     const int error = errno;
-    sub.error_ = ::fstatat(Base(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) ? ELOOP : error;
+    sub.error_ = !followLinks && ::fstatat(Base(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)
+                     ? ELOOP
+                     : error;
     return sub;
   }
   sub.fd_ = fd;

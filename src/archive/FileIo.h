@@ -101,9 +101,10 @@ bool IsCrossDeviceError(int error);
 // The error code for "not a regular file".
 int NotRegularFileError();
 
-// A folder opened for extraction. Every component of its path, and every subfolder opened from
-// it, is opened without following symbolic links, so a link planted anywhere on the way cannot
-// send the extracted files elsewhere; files are created in it the same way.
+// A folder opened for extraction. The way to it is followed like any path (the user chose it,
+// links and all), but the folder itself and every subfolder opened from it are opened without
+// following symbolic links, so a link planted in it cannot send the extracted files elsewhere;
+// files are created in it the same way.
 class Folder {
  public:
   Folder() = default;
@@ -114,7 +115,7 @@ class Folder {
   Folder& operator=(const Folder&) = delete;
 
   // Opens `path` (from the root, or from the working folder when relative), creating missing
-  // components when `create` is set.
+  // components when `create` is set. Links are followed up to its last component, not in it.
   static Folder Open(const std::string& path, bool create);
   // A subfolder by one plain name ("a", never "a/b").
   Folder Sub(const std::string& name, bool create) const;
@@ -138,6 +139,8 @@ class Folder {
  private:
   Folder(NativeFile fd, bool current) : fd_(fd), current_(current) {}
   NativeFile Base() const;
+  Folder Walk(const std::string& relative, bool create, bool followLinks) const;
+  Folder Enter(const std::string& name, bool create, bool followLinks) const;
 
   NativeFile fd_ = -1;
   bool current_ = false;  // the working folder itself (an empty relative path)

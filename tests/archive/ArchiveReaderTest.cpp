@@ -316,8 +316,9 @@ TEST_F(ArchiveReaderTest, NamesThatCouldLeaveTheDestinationAreRefused) {
     EXPECT_TRUE(name.rfind("out/", 0) == 0 || name == "backup.dmp") << name;
 }
 
-// A symbolic link planted anywhere on the way (the file itself, a folder of DestDir, a folder
-// below it) is never followed: the entry is not written, and nothing lands outside.
+// A symbolic link planted in the destination (the file itself, DestDir's own name, a folder below
+// it) is never followed: the entry is not written, and nothing lands outside. The way to DestDir
+// is the user's: a link there (a home folder that is a link) is followed.
 TEST_F(ArchiveReaderTest, SymbolicLinksOnTheWayAreNotFollowed) {
   namespace fs = std::filesystem;
   const std::string archive = Archive(BuildArchive({{"sub/x.txt", "evil"}}));
@@ -327,7 +328,7 @@ TEST_F(ArchiveReaderTest, SymbolicLinksOnTheWayAreNotFollowed) {
     std::string dest;
     bool recreateDirs;
   } cases[] = {{dest_ + "/x.txt", dest_, false},
-               {dir_ / "planted", dir_ / "planted/inner", false},
+               {dir_ / "planted", dir_ / "planted", false},
                {dest_ + "/sub", dest_, true}};
   for (const Case& c : cases) {
     fs::remove_all(dest_);
@@ -349,6 +350,12 @@ TEST_F(ArchiveReaderTest, SymbolicLinksOnTheWayAreNotFollowed) {
     EXPECT_NE(reader_.LastResults()[0].reason.find("symbolic link"), std::string::npos) << reader_.LastResults()[0].reason;
     fs::remove(c.link);
   }
+
+  fs::create_directory_symlink(outside, dir_ / "home");
+  reader_.SetDestDir(dir_ / "home/restore");
+  reader_.RecreateDirs = false;
+  EXPECT_EQ(reader_.ExtractSelected(), 1);
+  EXPECT_EQ(ReadFile(outside + "/restore/x.txt"), "evil");
 }
 
 // A name in an Info-ZIP Unicode Path block is taken when the block belongs to the stored name (its

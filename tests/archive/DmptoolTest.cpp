@@ -4,9 +4,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveSettings.h"
@@ -45,6 +47,9 @@ TEST_F(DmptoolTest, PackListVerifyExtractWithTheProgramPassword) {
   const CommandResult pack = Dmptool("pack " + Quote(work) + " " + Quote(zip));
   ASSERT_EQ(pack.exitCode, 0) << pack.output;
   EXPECT_NE(pack.output.find("4 entries packed"), std::string::npos) << pack.output;
+  // Deflated on every core unless told otherwise.
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  EXPECT_NE(pack.output.find(" on " + std::to_string(cores) + " thread"), std::string::npos) << pack.output;
 
   const CommandResult list = Dmptool("list " + Quote(zip));
   EXPECT_EQ(list.exitCode, 0) << list.output;
@@ -80,7 +85,9 @@ TEST_F(DmptoolTest, OtherPasswordsAndWrongOnes) {
   // password through to a CRC or decoding error instead; a fresh pack draws new headers.
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::filesystem::remove(zip);
-    ASSERT_EQ(Dmptool("--password s3cret pack " + Quote(work) + " " + Quote(zip)).exitCode, 0);
+    const CommandResult pack = Dmptool("--password s3cret --threads 3 pack " + Quote(work) + " " + Quote(zip));
+    ASSERT_EQ(pack.exitCode, 0) << pack.output;
+    EXPECT_NE(pack.output.find(" on 3 threads"), std::string::npos) << pack.output;
     EXPECT_EQ(RunCommand("unzip -t -P s3cret " + Quote(zip)).exitCode, 0);
     EXPECT_EQ(Dmptool("--password s3cret verify " + Quote(zip)).exitCode, 0);
     wrong = Dmptool("verify " + Quote(zip));
@@ -182,6 +189,8 @@ TEST_F(DmptoolTest, FailuresHaveMessagesAndExitCodes) {
       {"extract a.dmp", 2, "wrong number of arguments for extract"},
       {"--password", 2, "--password needs a value"},
       {"--bogus list x", 2, "unknown option --bogus"},
+      {"--threads 0 pack a b", 2, "--threads needs a number"},
+      {"--threads pack a b", 2, "--threads needs a number"},
       {"list " + Quote(tmp / "absent.dmp"), 3, "no such archive file"},
       {"verify " + Quote(work + "/B01REPORT.xml"), 3, "not a ZIP archive"},
       {"pack " + Quote(tmp / "nodir") + " " + Quote(zip), 3, "no such directory"},
