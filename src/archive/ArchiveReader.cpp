@@ -29,6 +29,9 @@ constexpr std::size_t kChunk = 32768;          // compressed data moves in chunk
 constexpr std::size_t kWorkBuffer = 32769;     // input and output work buffers of a pass
 constexpr std::size_t kRebuildStep = 10240;    // events are handled this often in a rebuild scan
 constexpr std::uint64_t kExeSkip = 14000;      // self-extracting archives: the stub is skipped
+// The DOS attribute bits of a file entry that extraction gives back to the file.
+constexpr std::uint32_t kDosFileAttributes =
+    platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem | platform::kAttrArchive;
 
 // Sets a flag for its lifetime and restores the previous value on every way out.
 class FlagGuard {
@@ -171,8 +174,8 @@ void ArchiveReader::SetZipName(const std::string& name) {
 
 void ArchiveReader::SetDestDir(const std::string& dir) {
   std::string d = dir;
-  // The root keeps its separator: it is all there is of it.
-  if (d.size() > 1 && d.back() == platform::kPathSeparator) d.pop_back();
+  // The root keeps its separator: it is all there is of it. Windows takes '/' as well as '\'.
+  if (d.size() > 1 && (d.back() == platform::kPathSeparator || d.back() == '/')) d.pop_back();
   destDir_ = d;
 }
 
@@ -860,7 +863,7 @@ TEntryResult ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
   if (outFile_.IsOpen()) {
     if (reader_.FlushFilesOnClose) outFile_.Sync();
     DosDateTime::SetFileTime(outFile_.Native(), entry.dosDateTime);
-    if (reader_.RetainAttributes) outFile_.SetReadOnly((entry.externalAttributes & platform::kAttrReadOnly) != 0);
+    if (reader_.RetainAttributes) outFile_.SetDosAttributes(entry.externalAttributes & kDosFileAttributes);
     outFile_.Close();
   }
   target_ = nullptr;

@@ -1,6 +1,7 @@
 #include "archive/ArchiveWriter.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <exception>
 #include <filesystem>
@@ -201,6 +202,33 @@ int ArchiveWriter::PackFiles() {
 
 // --- expansion ---
 
+namespace {
+
+// Windows names may use '\' and start with a drive letter or a UNC server and share. The file
+// list is worked on with '/' separators, and a stored name never keeps the drive or the server.
+std::string WithSlashes(std::string path) {
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '\\') c = '/';
+#endif
+  return path;
+}
+
+std::string WithoutVolume(const std::string& directory) {
+#ifdef _WIN32
+  const auto letter = static_cast<unsigned char>(directory.empty() ? 0 : directory[0]);
+  if (directory.size() >= 2 && directory[1] == ':' && std::isalpha(letter)) return directory.substr(2);
+  if (directory.rfind("//", 0) == 0) {
+    const auto server = directory.find('/', 2);
+    const auto share = server == std::string::npos ? server : directory.find('/', server + 1);
+    return share == std::string::npos ? std::string() : directory.substr(share);
+  }
+#endif
+  return directory;
+}
+
+}  // namespace
+
 void ArchiveWriter::Run::AddSource(const std::string& path, bool isDirectory) {
   SourceFile source;
   source.path = path;
@@ -225,7 +253,8 @@ void ArchiveWriter::Run::AddSource(const std::string& path, bool isDirectory) {
     while (directory.size() >= 2 && directory.compare(directory.size() - 2, 2, "//") == 0)
       directory.pop_back();
     if (w_.RelativePaths()) {
-      for (const std::string& root : w_.RelativePathList) {
+      for (const std::string& given : w_.RelativePathList) {
+        const std::string root = WithSlashes(given);
         if (!root.empty() && directory.size() >= root.size() &&
             EqualIgnoringAsciiCase(std::string_view(directory).substr(0, root.size()), root)) {
           directory.erase(0, root.size());
@@ -233,6 +262,7 @@ void ArchiveWriter::Run::AddSource(const std::string& path, bool isDirectory) {
         }
       }
     }
+    directory = WithoutVolume(directory);
     // Stored names never start with a separator, and never step out of the archive's tree
     // ("." and ".." segments are dropped) even when the source path was written that way.
     std::string cleaned;
@@ -261,7 +291,9 @@ void ArchiveWriter::Run::ExpandFilesList() {
     bool recurse;
   };
   std::vector<Wildcard> wild;
-  for (const std::string& raw : w_.FilesList) {
+  const std::string rootDir = WithSlashes(w_.RootDir);
+  for (const std::string& given : w_.FilesList) {
+    const std::string raw = WithSlashes(given);
     if (raw.empty()) continue;
     if (raw.back() == '/') {
       AddSource(raw, true);
@@ -281,8 +313,8 @@ void ArchiveWriter::Run::ExpandFilesList() {
       continue;
     }
     std::string path = raw;
-    if (path.find('/') == std::string::npos && !w_.RootDir.empty()) {
-      path = w_.RootDir + (w_.RootDir.back() == '/' ? "" : "/") + path;
+    if (path.find('/') == std::string::npos && !rootDir.empty()) {
+      path = rootDir + (rootDir.back() == '/' ? "" : "/") + path;
     }
     const std::string name = path.substr(path.find_last_of('/') + 1);
     bool excluded = false;
@@ -298,12 +330,12 @@ void ArchiveWriter::Run::ExpandFilesList() {
 
   const std::string zipName = w_.ZipName();
   std::error_code ec;
-  const fs::path zipAbsolute = fs::weakly_canonical(fs::absolute(zipName, ec), ec);
+  const fs::path zipAbsolute = fs::weakly_canonical(fs::absolute(platform::PathFromUtf8(zipName), ec), ec);
   for (const Wildcard& w : wild) {
     const auto slash = w.path.find_last_of('/');
     std::string directory;
     if (slash == std::string::npos) {
-      directory = w_.RootDir.empty() ? std::string(1, '.') : w_.RootDir;
+      directory = rootDir.empty() ? std::string(1, '.') : rootDir;
     } else {
       directory = slash == 0 ? std::string(1, '/') : w.path.substr(0, slash);
     }
@@ -319,7 +351,7 @@ void ArchiveWriter::Run::ExpandFilesList() {
         // The archive never packs itself (it may lie inside the walked tree).
         std::error_code ec2;
         if (EqualIgnoringAsciiCase(e.path, zipName) ||
-            fs::weakly_canonical(fs::absolute(e.path, ec2), ec2) == zipAbsolute)
+            fs::weakly_canonical(fs::absolute(platform::PathFromUtf8(e.path), ec2), ec2) == zipAbsolute)
           return;
         const auto attributes = platform::GetFileAttributes(e.path);
         if (w_.SkipIfArchiveBitNotSet && !(attributes && (*attributes & platform::kAttrArchive)))
@@ -705,7 +737,7 @@ int ArchiveWriter::Run::Execute() {
     archiveMode_ = existing.permissions;
     file.SetPermissions(archiveMode_);
   } else {
-    const auto slash = zipName.find_last_of('/');
+    const auto slash = WithSlashes(zipName).find_last_of('/');
     dir = slash == std::string::npos ? "." : zipName.substr(0, slash + 1);
     file = fileio::File::CreateTemporary(dir, "ARZ", 0666, temporary);
     if (!file.IsOpen()) throw MakeOpenError(zipName, file.Error());
@@ -756,6 +788,8 @@ int ArchiveWriter::Run::Execute() {
     }
     WriteCentralDirectory();
     Aside([this] { out_.Close(); }, true);
+    // Windows replaces no file that is still open, the old archive included.
+    old.Close();
     ReplaceArchive(temporary);
   } catch (...) {
     out_.Abandon();

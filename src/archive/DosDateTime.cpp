@@ -1,9 +1,17 @@
 #include "archive/DosDateTime.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
+
+#ifdef _WIN32
+#include "platform/Win32Text.h"
+#endif
 
 namespace archive {
 namespace {
@@ -35,7 +43,47 @@ platform::LocalDateTime FromTm(const std::tm& tm) {
   return t;
 }
 
+bool ToLocal(std::time_t t, std::tm& tm) {
+#ifdef _WIN32
+  return localtime_s(&tm, &t) == 0;
+#else
+  return localtime_r(&t, &tm) != nullptr;
+#endif
+}
+
+#ifdef _WIN32
+// A file's last-write time is kept in UTC; the archive stores local time, as Windows tools do.
+std::uint32_t FromFileTime(const FILETIME& utc) {
+  FILETIME local;
+  SYSTEMTIME t;
+  if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &t))
+    return DosDateTime::ToDos(platform::LocalDateTime{});
+  platform::LocalDateTime d;
+  d.year = t.wYear;
+  d.month = t.wMonth;
+  d.day = t.wDay;
+  d.hour = t.wHour;
+  d.minute = t.wMinute;
+  d.second = t.wSecond;
+  return DosDateTime::ToDos(d);
+}
+
+std::optional<FILETIME> ToFileTime(std::uint32_t dos) {
+  const platform::LocalDateTime d = DosDateTime::FromDos(DosDateTime::NormaliseDos(dos));
+  SYSTEMTIME t{};
+  t.wYear = static_cast<WORD>(d.year);
+  t.wMonth = static_cast<WORD>(d.month);
+  t.wDay = static_cast<WORD>(d.day);
+  t.wHour = static_cast<WORD>(d.hour);
+  t.wMinute = static_cast<WORD>(d.minute);
+  t.wSecond = static_cast<WORD>(d.second);
+  FILETIME local, utc;
+  if (!::SystemTimeToFileTime(&t, &local) || !::LocalFileTimeToFileTime(&local, &utc)) return std::nullopt;
+  return utc;
+}
+#else
 struct timespec ModificationTime(const struct stat& st) { return st.st_mtim; }
+#endif
 
 }  // namespace
 
@@ -90,7 +138,7 @@ std::uint32_t DosDateTime::NormaliseDos(std::uint32_t dos) {
 
 std::uint32_t DosDateTime::FromTime(std::time_t t) {
   std::tm tm{};
-  if (localtime_r(&t, &tm) == nullptr) return ToDos(platform::LocalDateTime{});
+  if (!ToLocal(t, tm)) return ToDos(platform::LocalDateTime{});
   return ToDos(FromTm(tm));
 }
 
@@ -107,13 +155,43 @@ std::time_t DosDateTime::ToTime(std::uint32_t dos) {
   return std::mktime(&tm);
 }
 
+#ifdef _WIN32
+std::optional<std::uint32_t> DosDateTime::FileTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(platform::win32::Widen(path).c_str(), GetFileExInfoStandard, &data))
+    return std::nullopt;
+  return FromFileTime(data.ftLastWriteTime);
+}
+
+std::optional<std::uint32_t> DosDateTime::FileTime(fileio::NativeFile file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file, &info)) return std::nullopt;
+  return FromFileTime(info.ftLastWriteTime);
+}
+
+bool DosDateTime::SetFileTime(const std::string& path, std::uint32_t dos) {
+  const HANDLE h = ::CreateFileW(platform::win32::Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool set = SetFileTime(h, dos);
+  ::CloseHandle(h);
+  return set;
+}
+
+bool DosDateTime::SetFileTime(fileio::NativeFile file, std::uint32_t dos) {
+  const std::optional<FILETIME> t = ToFileTime(dos);
+  return t && ::SetFileTime(file, nullptr, &*t, &*t) != 0;
+}
+
+#else
 std::optional<std::uint32_t> DosDateTime::FileTime(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return FromTime(ModificationTime(st).tv_sec);
 }
 
-std::optional<std::uint32_t> DosDateTime::FileTime(int fd) {
+std::optional<std::uint32_t> DosDateTime::FileTime(fileio::NativeFile fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return std::nullopt;
   return FromTime(ModificationTime(st).tv_sec);
@@ -127,13 +205,14 @@ bool DosDateTime::SetFileTime(const std::string& path, std::uint32_t dos) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
-bool DosDateTime::SetFileTime(int fd, std::uint32_t dos) {
+bool DosDateTime::SetFileTime(fileio::NativeFile fd, std::uint32_t dos) {
   struct timespec times[2];
   times[0].tv_sec = ToTime(dos);
   times[0].tv_nsec = 0;
   times[1] = times[0];
   return ::futimens(fd, times) == 0;
 }
+#endif
 
 std::uint32_t DosDateTime::Now() { return ToDos(platform::Clock().Now()); }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "archive/FileIo.h"
 #include "platform/Clock.h"
 
 namespace archive {
@@ -30,14 +31,14 @@ struct DosDateTime {
   static std::uint32_t FromTime(std::time_t t);
   static std::time_t ToTime(std::uint32_t dos);
 
-  // The last-write time of a file or directory (by path or open descriptor), in DOS form;
+  // The last-write time of a file or directory (by path or open file), in DOS form;
   // nullopt when it cannot be read.
   static std::optional<std::uint32_t> FileTime(const std::string& path);
-  static std::optional<std::uint32_t> FileTime(int fd);
+  static std::optional<std::uint32_t> FileTime(fileio::NativeFile file);
   // Sets a file's modification (and access) time from a DOS value, normalised first and taken as
   // local time. False when the file cannot be changed.
   static bool SetFileTime(const std::string& path, std::uint32_t dos);
-  static bool SetFileTime(int fd, std::uint32_t dos);
+  static bool SetFileTime(fileio::NativeFile file, std::uint32_t dos);
 
   // The current local time in DOS form (through the replaceable clock).
   static std::uint32_t Now();

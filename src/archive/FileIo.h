@@ -6,7 +6,8 @@
 // words it), never as an exception, so that each caller raises the archive error that fits.
 // File times go through DosDateTime, directory listing through FileWalker.
 //
-// FileIo.cpp is the POSIX implementation; another platform provides the same interface.
+// FileIoPosix.cpp and FileIoWin32.cpp implement it; the build chooses one. Paths are UTF-8 text
+// with '/' as separator; on Windows '\', drive letters and UNC names are taken as well.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,8 +17,15 @@
 
 namespace archive::fileio {
 
-// What stands behind an open File (DosDateTime reads and sets times through it).
+// What stands behind an open File (DosDateTime reads and sets times through it): a descriptor,
+// or on Windows a handle; kNoFile when there is none.
+#ifdef _WIN32
+using NativeFile = void*;
+inline constexpr NativeFile kNoFile = nullptr;
+#else
 using NativeFile = int;
+inline constexpr NativeFile kNoFile = -1;
+#endif
 
 struct FileStatus {
   bool exists = false;
@@ -25,8 +33,9 @@ struct FileStatus {
   bool isDirectory = false;
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // nanoseconds since the epoch
-  std::uint64_t device = 0;   // device and file number: which file it is, whatever its name
-  std::uint64_t inode = 0;
+  std::uint64_t device = 0;   // device (volume) and file number: which file it is, whatever its
+  std::uint64_t inode = 0;    // name
+
   std::uint32_t permissions = 0;
 };
 
@@ -59,7 +68,7 @@ class File {
   // Creates or empties `path` for writing.
   static File CreateOrTruncate(const std::string& path, std::uint32_t permissions);
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_ != kNoFile; }
   // The error of the last failed operation (or of the failed open).
   int Error() const { return error_; }
   NativeFile Native() const { return fd_; }
@@ -76,6 +85,9 @@ class File {
   bool SetPermissions(std::uint32_t permissions);
   // The read-only attribute: set takes away every write permission, clear gives the owner one.
   bool SetReadOnly(bool readOnly);
+  // The DOS attributes an archive stored for the file: on Windows read-only, hidden, system and
+  // archive are set as given; elsewhere only read-only has a meaning (as SetReadOnly).
+  bool SetDosAttributes(std::uint32_t attributes);
   // Closes; false when the system reports that the data could not be stored.
   bool Close();
 
@@ -83,7 +95,7 @@ class File {
   static File Opened(NativeFile fd, int error);
 
  private:
-  NativeFile fd_ = -1;
+  NativeFile fd_ = kNoFile;
   int error_ = 0;
 };
 
@@ -123,7 +135,7 @@ class Folder {
   // component; this folder again when `relative` names none.
   Folder Descend(const std::string& relative, bool create) const;
 
-  bool IsOpen() const { return fd_ >= 0 || current_; }
+  bool IsOpen() const { return fd_ != kNoFile || current_; }
   int Error() const { return error_; }
 
   // True when anything (file, folder, link) of that name is there.
@@ -137,14 +149,18 @@ class Folder {
   bool RemoveFile(const std::string& name) const;
 
  private:
-  Folder(NativeFile fd, bool current) : fd_(fd), current_(current) {}
   NativeFile Base() const;
   Folder Walk(const std::string& relative, bool create, bool followLinks) const;
   Folder Enter(const std::string& name, bool create, bool followLinks) const;
 
-  NativeFile fd_ = -1;
+  NativeFile fd_ = kNoFile;
   bool current_ = false;  // the working folder itself (an empty relative path)
   int error_ = 0;
+#ifdef _WIN32
+  // Windows opens by name only: the folder's full name ('\' separators), under which its open
+  // handle keeps it from being renamed, removed or replaced by a link while it is in use.
+  std::wstring path_;
+#endif
 };
 
 }  // namespace archive::fileio

@@ -1,12 +1,21 @@
 #include "archive/FileWalker.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// <windows.h> maps this name to its A/W functions; here it is the platform layer's own.
+#undef GetFileAttributes
+#else
 #include <dirent.h>
-#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <vector>
 
+#include "archive/FileIo.h"
 #include "platform/FileSystem.h"
+#ifdef _WIN32
+#include "platform/Win32Text.h"
+#endif
 
 namespace archive {
 namespace {
@@ -36,6 +45,17 @@ bool Match(std::string_view name, std::string_view pattern) {
 
 std::vector<std::string> ListNames(const std::string& directory) {
   std::vector<std::string> names;
+#ifdef _WIN32
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW(platform::win32::Widen(directory + '*').c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring_view name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    names.push_back(platform::win32::Narrow(name));
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+#else
   DIR* dir = ::opendir(directory.empty() ? "/" : directory.c_str());
   if (dir == nullptr) return names;
   while (const dirent* e = ::readdir(dir)) {
@@ -44,6 +64,7 @@ std::vector<std::string> ListNames(const std::string& directory) {
     names.emplace_back(name);
   }
   ::closedir(dir);
+#endif
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -51,7 +72,7 @@ std::vector<std::string> ListNames(const std::string& directory) {
 void Walk(const std::string& directory, const std::string& pattern, bool recurse,
           std::uint32_t attributeMask, const std::function<void(const WalkEntry&)>& visit) {
   std::string base = directory;
-  if (base.empty() || base.back() != '/') base += '/';
+  if (base.empty() || (base.back() != '/' && base.back() != platform::kPathSeparator)) base += '/';
   for (const std::string& name : ListNames(base)) {
     const std::string path = base + name;
     const auto attributes = platform::GetFileAttributes(path);
@@ -63,10 +84,7 @@ void Walk(const std::string& directory, const std::string& pattern, bool recurse
       continue;
     }
     if (!MatchesPattern(name, pattern)) continue;
-    struct stat st {};
-    const std::uint64_t size =
-        ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    visit(WalkEntry{path, false, size});
+    visit(WalkEntry{path, false, fileio::StatusOf(path).size});
   }
 }
 

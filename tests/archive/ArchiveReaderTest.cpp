@@ -3,8 +3,9 @@
 // size checks, DOS date-times, attributes, names that must not leave the destination.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <functional>
 
@@ -14,6 +15,7 @@
 #include "archive/ZipTestTools.h"
 #include "platform/CodePage.h"
 #include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -118,7 +120,7 @@ TEST_F(ArchiveReaderTest, MissingArchiveRaisesTheOpenErrorAndResets) {
     reader_.ReadDirectory();
     FAIL();
   } catch (const archive::EFOpenError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir_ / "missing.dmp" + "\". No such file or directory");
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir_ / "missing.dmp" + "\". " + NoSuchFileText());
   }
   EXPECT_EQ(reader_.ZipName(), "");
   EXPECT_FALSE(reader_.IsBusy());
@@ -258,14 +260,26 @@ TEST_F(ArchiveReaderTest, PasswordCheckOfStreamedEntriesUsesTheTimeAsStored) {
 }
 
 TEST_F(ArchiveReaderTest, StoredAttributesAreRetained) {
-  HandEntry ro{"ro.txt", "r"};
-  ro.externalAttributes = 0x21;
-  EXPECT_EQ(ExtractAll(Archive(BuildArchive({ro, {"rw.txt", "w"}}))), 2);
-  struct stat st {};
-  ASSERT_EQ(::stat((dest_ + "/ro.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & S_IWUSR, 0u);
-  ASSERT_EQ(::stat((dest_ + "/rw.txt").c_str(), &st), 0);
-  EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+  // Windows keeps every DOS attribute; elsewhere only read-only has a meaning.
+#ifdef _WIN32
+  // (The archive bit is left out: Wine shows it on every file.)
+  constexpr std::uint32_t kKept = platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem;
+#else
+  constexpr std::uint32_t kKept = platform::kAttrReadOnly;
+#endif
+  const std::vector<std::pair<std::string, std::uint32_t>> files = {
+      {"ro.txt", 0x21}, {"rw.txt", 0x20}, {"hidden.txt", 0x22}, {"system.txt", 0x24}};
+  std::vector<HandEntry> entries;
+  for (const auto& [name, attributes] : files) {
+    entries.push_back({name, name});
+    entries.back().externalAttributes = attributes;
+  }
+  EXPECT_EQ(ExtractAll(Archive(BuildArchive(entries))), static_cast<int>(files.size()));
+  for (const auto& [name, attributes] : files) {
+    const auto found = platform::GetFileAttributes(dest_ + "/" + name);
+    ASSERT_TRUE(found.has_value()) << name;
+    EXPECT_EQ(*found & kKept, attributes & kKept) << name;
+  }
 }
 
 TEST_F(ArchiveReaderTest, DirectoryEntriesAreNeitherSelectedNorCreated) {
@@ -320,6 +334,9 @@ TEST_F(ArchiveReaderTest, NamesThatCouldLeaveTheDestinationAreRefused) {
 // it) is never followed: the entry is not written, and nothing lands outside. The way to DestDir
 // is the user's: a link there (a home folder that is a link) is followed.
 TEST_F(ArchiveReaderTest, SymbolicLinksOnTheWayAreNotFollowed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux-only: plants symbolic links, which a Windows program under Wine cannot make";
+#else
   namespace fs = std::filesystem;
   const std::string archive = Archive(BuildArchive({{"sub/x.txt", "evil"}}));
   const std::string outside = dir_ / "outside";
@@ -356,6 +373,7 @@ TEST_F(ArchiveReaderTest, SymbolicLinksOnTheWayAreNotFollowed) {
   reader_.RecreateDirs = false;
   EXPECT_EQ(reader_.ExtractSelected(), 1);
   EXPECT_EQ(ReadFile(outside + "/restore/x.txt"), "evil");
+#endif
 }
 
 // A name in an Info-ZIP Unicode Path block is taken when the block belongs to the stored name (its
@@ -413,21 +431,30 @@ TEST_F(ArchiveReaderTest, ZipNameAndDestDirAssignment) {
   reader_.ReadDirectory();
   ASSERT_EQ(reader_.EntryCount(), 1);
   // Same but for case, and the same file (a second link): the directory stays, the new
-  // spelling is taken.
+  // spelling is taken. (On Windows the two spellings name one file anyway.)
   const std::string link = dir_ / "BACKUP.DMP";
+#ifndef _WIN32
   ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
+#endif
   reader_.SetZipName(link);
   EXPECT_EQ(reader_.EntryCount(), 1);
   EXPECT_EQ(reader_.ZipName(), link);
   reader_.SetZipName(path);
   EXPECT_EQ(reader_.EntryCount(), 1);
+#ifdef _WIN32
+  std::filesystem::rename(Native(path), Native(path + ".away"));
+#else
   ::unlink(link.c_str());
+#endif
   // Same but for case, and no such file: another archive.
   reader_.SetZipName(link);
   EXPECT_EQ(reader_.EntryCount(), 0);
   EXPECT_EQ(reader_.ZipName(), link);
   reader_.SetZipName(dir_ / "else.dmp");
   EXPECT_EQ(reader_.EntryCount(), 0);
+#ifdef _WIN32
+  std::filesystem::rename(Native(path + ".away"), Native(path));
+#endif
 
   reader_.SetDestDir("/x/y/");
   EXPECT_EQ(reader_.DestDir(), "/x/y");
@@ -442,6 +469,9 @@ TEST_F(ArchiveReaderTest, ZipNameAndDestDirAssignment) {
 }
 
 TEST_F(ArchiveReaderTest, NamesDifferingOnlyInCaseAreDifferentArchives) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux-only: two files whose names differ only in letter case";
+#else
   const std::string upper = Archive(BuildArchive({{"upper.txt", "U"}}), "Backup.zip");
   const std::string lower = Archive(BuildArchive({{"lower.txt", "l"}, {"two.txt", "2"}}), "backup.zip");
   for (const bool keepOpen : {false, true}) {
@@ -462,6 +492,7 @@ TEST_F(ArchiveReaderTest, NamesDifferingOnlyInCaseAreDifferentArchives) {
     reader_.DoAll = false;
   }
   reader_.KeepZipOpen = false;
+#endif
 }
 
 TEST_F(ArchiveReaderTest, BusyWhileWorkingAndRestoredOnEveryWayOut) {

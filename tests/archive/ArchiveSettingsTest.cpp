@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -83,7 +85,7 @@ TEST_F(CompressTest, RoundTripThroughCompressAndUnCompress) {
   // The backup settings: full directory names and the program's password.
   const ParsedArchive a = Parse(ReadFile(archivePath));
   ASSERT_EQ(a.entries.size(), 3u);
-  EXPECT_EQ(a.entries[0].name, work.substr(1) + "/B01REPORT.xml");
+  EXPECT_EQ(a.entries[0].name, writertest::StoredDir(work) + "B01REPORT.xml");
   EXPECT_EQ(a.entries[0].flags, 0x0001u);
 
   trace.lines.clear();
@@ -122,6 +124,9 @@ TEST_F(CompressTest, WriterFailurePassesToTheCaller) {
 // opened for packing; /proc/self/mem opens as a regular file whose first read fails with EIO,
 // which must not be taken for the end of the file.
 TEST_F(CompressTest, AFileThatCannotBeReadLeavesNoArchiveAndTheOldOneUnchanged) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux-only: a named pipe and /proc/self/mem as unreadable files";
+#else
   fs::create_directories(folder);
   const std::string existing = folder + "/20130714bak.dmp";
   archive::compress(writer, existing, work);
@@ -151,6 +156,7 @@ TEST_F(CompressTest, AFileThatCannotBeReadLeavesNoArchiveAndTheOldOneUnchanged) 
     EXPECT_TRUE(ReadFile(existing) == before);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "a temporary file was left";
   }
+#endif
 }
 
 // A cancel request that came after an operation ended does not stop the next one.
@@ -165,11 +171,15 @@ TEST_F(CompressTest, AStaleCancelDoesNotStopTheNextOperation) {
 // A named pipe given as the archive is refused at once by the reader and by the writer, which
 // neither wait for a writer at its other end nor replace it.
 TEST_F(CompressTest, ANamedPipeAsTheArchiveIsRefusedWithoutWaiting) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux-only: named pipes (mkfifo)";
+#else
   fs::create_directories(folder);
   ASSERT_EQ(::mkfifo(archivePath.c_str(), 0600), 0);
   EXPECT_EQ(archive::UnCompress(reader, archivePath, folder + "/"), -99);
   EXPECT_THROW(archive::compress(writer, archivePath, work), archive::EFOpenError);
   EXPECT_EQ(fs::status(archivePath).type(), fs::file_type::fifo);
+#endif
 }
 
 TEST_F(CompressTest, UnCompressReportsMinus99WhenNotEveryFileCameOut) {

@@ -401,7 +401,7 @@ TEST(ArchiveErrorsTest, MessagesAndCommonBase) {
       {ECantWriteUCF().what(), "Cant write uncompressed file"},
       {EZCompressionError().what(), "error"},
       {ENotEnoughRoom().what(), "Not enough room to write archive"},
-      {MakeOpenError("/x/y.dmp", ENOENT).what(), "Cannot open file \"/x/y.dmp\". No such file or directory"},
+      {MakeOpenError("/x/y.dmp", ENOENT).what(), "Cannot open file \"/x/y.dmp\". " + ziptest::NoSuchFileText()},
   };
   for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
   EXPECT_THROW(throw ECantWriteUCF(), EZipError);

@@ -2,7 +2,9 @@
 // Helpers of the archive writer's tests: whole-file reads and writes, running the real ZIP tools,
 // and a plain parse of the records an archive holds, so that tests can check bytes at offsets.
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -14,14 +16,32 @@
 
 namespace writertest {
 
-inline std::string ReadFile(const std::string& path) {
+// A path from UTF-8 text: on Windows a plain std::string would be taken in the ANSI code page.
+inline std::filesystem::path Native(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// The stored form of a folder: its full path with '/' separators, without the drive (Windows) or
+// the leading separator, ending in '/'.
+inline std::string StoredDir(std::string dir) {
+#ifdef _WIN32
+  for (char& c : dir)
+    if (c == '\\') c = '/';
+  if (dir.size() >= 2 && dir[1] == ':') dir.erase(0, 2);
+#endif
+  return dir.substr(1) + "/";
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+inline std::string ReadFile(const std::string& path) { return ReadFile(Native(path)); }
+
 inline void WriteFile(const std::string& path, const std::string& content) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
+  std::filesystem::create_directories(Native(path).parent_path());
+  std::ofstream(Native(path), std::ios::binary) << content;
 }
 
 struct CommandResult {
@@ -31,6 +51,10 @@ struct CommandResult {
 
 inline CommandResult RunCommand(const std::string& command) {
   CommandResult result;
+#ifdef _WIN32
+  (void)command;  // the host's tools are run by scripts/test-windows.sh, not from inside Wine
+  return result;
+#else
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return result;
   char buf[4096];
@@ -38,6 +62,7 @@ inline CommandResult RunCommand(const std::string& command) {
   const int status = ::pclose(pipe);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+#endif
 }
 
 inline std::string Quote(const std::string& text) {

@@ -2,7 +2,9 @@
 // Helpers for the archive tests: files in and out, running the real ZIP tools (Info-ZIP zip and
 // unzip, 7z, python3's zipfile) and small hand-built archives for the reader's edge cases.
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -15,17 +17,34 @@
 #include <vector>
 
 #include "archive/Crc32.h"
+#include "archive/FileIo.h"
 #include "archive/ZipCrypto.h"
 
 namespace ziptest {
 
+// A path from UTF-8 text: on Windows a plain std::string would be taken in the ANSI code page.
+inline std::filesystem::path Native(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// UTF-8 text of a path, with '/' separators on every system.
+inline std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.generic_u8string();
+  return std::string(text.begin(), text.end());
+}
+
 inline void WriteFile(const std::string& path, const std::string& content) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+  std::filesystem::create_directories(Native(path).parent_path());
+  std::ofstream(Native(path), std::ios::binary | std::ios::trunc) << content;
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Native(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -34,9 +53,23 @@ inline bool Exists(const std::string& path) { return std::filesystem::exists(std
 // Runs a shell command; returns its exit status (-1 when it could not run). Output is discarded
 // unless the command redirects it itself.
 inline int Shell(const std::string& command) {
+#ifdef _WIN32
+  (void)command;  // the host's tools are run by scripts/test-windows.sh, not from inside Wine
+  return -1;
+#else
   const int rc = std::system(("( " + command + " ) >/dev/null 2>&1").c_str());
   if (rc == -1 || !WIFEXITED(rc)) return -1;
   return WEXITSTATUS(rc);
+#endif
+}
+
+// The system's wording of "no such file" (ENOENT and ERROR_FILE_NOT_FOUND are both 2).
+inline std::string NoSuchFileText() {
+#ifdef _WIN32
+  return archive::fileio::ErrorText(2);
+#else
+  return "No such file or directory";
+#endif
 }
 
 inline std::string Quote(const std::string& s) {
@@ -77,8 +110,8 @@ inline std::string RandomBytes(std::size_t size, unsigned seed = 7) {
 // Files (relative path -> content) below `dir`, directories excluded.
 inline std::vector<std::pair<std::string, std::string>> ListFiles(const std::string& dir) {
   std::vector<std::pair<std::string, std::string>> files;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
-    if (e.is_regular_file()) files.emplace_back(std::filesystem::relative(e.path(), dir).string(), ReadFile(e.path()));
+  for (const auto& e : std::filesystem::recursive_directory_iterator(Native(dir))) {
+    if (e.is_regular_file()) files.emplace_back(Utf8(std::filesystem::relative(e.path(), Native(dir))), ReadFile(e.path()));
   }
   std::sort(files.begin(), files.end());
   return files;

@@ -12,6 +12,8 @@
 #include <random>
 #include <utility>
 
+#include "platform/FileSystem.h"
+
 namespace archive::fileio {
 namespace {
 
@@ -199,6 +201,10 @@ bool File::SetReadOnly(bool readOnly) {
     mode |= S_IWUSR;
   }
   return SetPermissions(mode);
+}
+
+bool File::SetDosAttributes(std::uint32_t attributes) {
+  return SetReadOnly((attributes & platform::kAttrReadOnly) != 0);
 }
 
 bool File::Close() {
