@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows test suites that scripts/build-windows.sh built, under Wine: in a fresh Wine
-# prefix under build-windows/, without a display, with Wine's own diagnostics off. Ends with one
-# summary line; exits non-zero when a suite failed or did not run.
+# prefix under build-windows/, without a display, with Wine's own diagnostics off; then checks
+# dmptool.exe against the Linux dmptool (build/, from scripts/build.sh) and the other ZIP tools
+# both ways (scripts/windows-interop.sh). Ends with the summary lines of both; exits non-zero when
+# a suite or an interoperability check failed or did not run.
 #
 # The database suites reach the stand-in servers of scripts/dbenv.sh through Wine's odbc32 and this
 # machine's unixODBC. They are started here when they do not run yet (and stopped again at the
@@ -44,6 +46,9 @@ export GTEST_OUTPUT="xml:$(winepath -w "$results")\\"
 status=0
 ctest --test-dir "$dir" --output-on-failure --timeout 900 -j "${DM_TEST_JOBS:-2}" </dev/null || status=1
 
+# dmptool.exe against the Linux dmptool, Info-ZIP, 7z and python3's zipfile, both ways.
+interop="$(scripts/windows-interop.sh </dev/null 2>&1)" || status=1
+
 python3 - "$results" "$(find "$dir" -name CTestTestfile.cmake -exec grep -ho '^add_test(\[=\[[^]]*' {} + | wc -l)" <<'PY' || status=1
 import glob, sys
 import xml.etree.ElementTree as ET
@@ -72,4 +77,5 @@ print(f"windows: {len(reports)} of {programs} test programs reported, {run} test
       f"{failed} failed, {skipped} skipped ({linux_only} Linux-only)")
 sys.exit(0 if failed == 0 and len(reports) == programs else 1)
 PY
+printf '%s\n' "$interop"
 exit $status

@@ -13,6 +13,11 @@
 // damaged central directory included: the message says what is wrong and where).
 // Names are printed with control bytes escaped (\xNN).
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -27,6 +32,10 @@
 #include "archive/FileIo.h"
 #include "archive/PackWorkers.h"
 #include "archive/ZipFormat.h"
+#include "platform/FileSystem.h"
+#ifdef _WIN32
+#include "platform/Win32Text.h"
+#endif
 
 namespace {
 
@@ -137,7 +146,7 @@ int Pack(const std::string& dir, const std::string& path, const std::string& pas
     return kExitFailure;
   }
   std::string source = dir;
-  while (source.size() > 1 && source.back() == '/') source.pop_back();
+  while (source.size() > 1 && (source.back() == '/' || source.back() == platform::kPathSeparator)) source.pop_back();
   archive::ArchiveWriter writer;
   writer.FilesList = {source + "/*.*"};
   writer.AddDirEntriesOnRecurse = true;
@@ -153,22 +162,39 @@ int Pack(const std::string& dir, const std::string& path, const std::string& pas
   return kExitOk;
 }
 
+// The command line as UTF-8. Windows hands main() its arguments in the ANSI code page, which
+// cannot spell every file name: there they are read again in UTF-16.
+std::vector<std::string> CommandLine(int argc, char** argv) {
+#ifdef _WIN32
+  int count = 0;
+  if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+    std::vector<std::string> line;
+    for (int i = 0; i < count; ++i) line.push_back(platform::win32::Narrow(wide[i]));
+    ::LocalFree(wide);
+    return line;
+  }
+#endif
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> line = CommandLine(argc, argv);
+  argc = static_cast<int>(line.size());
   std::vector<std::string> args;
   std::string password;
   bool passwordGiven = false;
   bool overwrite = false;
   int threads = 0;
   for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
+    const std::string& a = line[i];
     if (a == "--password") {
       if (i + 1 >= argc) return Usage("--password needs a value");
-      password = argv[++i];
+      password = line[++i];
       passwordGiven = true;
     } else if (a == "--threads") {
-      const std::string value = i + 1 < argc ? argv[++i] : "";
+      const std::string value = i + 1 < argc ? line[++i] : "";
       if (value.empty() || value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos ||
           std::stoi(value) < 1)
         return Usage("--threads needs a number from 1 to 9999");
