@@ -26,6 +26,22 @@ void ZipInput::Open(const std::string& path) {
   bufferFill_ = 0;
 }
 
+void ZipInput::OpenSame(const ZipInput& other) {
+  Close();
+  fileio::File file = other.file_.Duplicate();
+  if (!file.IsOpen()) throw MakeOpenError(other.path_, file.Error());
+  file_ = std::move(file);
+  path_ = other.path_;
+  size_ = other.size_;
+  stamp_ = other.stamp_;
+  device_ = other.device_;
+  inode_ = other.inode_;
+  pos_ = 0;
+  buffer_.resize(kBufferSize);
+  bufferStart_ = 0;
+  bufferFill_ = 0;
+}
+
 void ZipInput::Close() {
   file_.Close();
   bufferFill_ = 0;

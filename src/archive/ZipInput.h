@@ -26,6 +26,9 @@ class ZipInput {
   // Opens for reading; raises EFOpenError "Cannot open file "<path>". <reason>" on failure, and
   // for anything but a regular file (which is opened without waiting for a writer).
   void Open(const std::string& path);
+  // Opens the file `other` has open, through a handle of its own; raises EFOpenError when no
+  // handle is to be had.
+  void OpenSame(const ZipInput& other);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
   const std::string& Path() const { return path_; }
