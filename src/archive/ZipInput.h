@@ -50,6 +50,9 @@ class ZipInput {
   bool ReadExact(void* data, std::size_t size);
 
  private:
+  // Takes `file` open on `path`, with what is known of it, and starts at its first byte.
+  void Adopt(fileio::File file, const std::string& path, std::uint64_t size, std::int64_t stamp,
+             std::uint64_t device, std::uint64_t inode);
   std::size_t ReadAt(std::uint64_t position, std::uint8_t* data, std::size_t size);
 
   fileio::File file_;
