@@ -12,6 +12,7 @@
 #include "archive/Crc32.h"
 #include "archive/DosDateTime.h"
 #include "archive/FileIo.h"
+#include "archive/ReadAhead.h"
 #include "archive/ZipCrypto.h"
 #include "archive/ZipFormat.h"
 #include "archive/ZipInput.h"
@@ -26,7 +27,7 @@ using namespace zip;
 namespace {
 
 constexpr std::size_t kChunk = 32768;          // compressed data moves in chunks of this size
-constexpr std::size_t kWorkBuffer = 32769;     // input and output work buffers of a pass
+constexpr std::size_t kWorkBuffer = 32769;     // the output work buffer of a pass
 constexpr std::size_t kRebuildStep = 10240;    // events are handled this often in a rebuild scan
 constexpr std::uint64_t kExeSkip = 14000;      // self-extracting archives: the stub is skipped
 // The DOS attribute bits of a file entry that extraction gives back to the file.
@@ -593,7 +594,8 @@ class ArchiveReader::Pass {
   std::optional<Target> TargetOf(const TZipHeaderInfo& entry, std::string& reason);
   bool MayOverwrite(const TZipHeaderInfo& entry, const Target& target) const;
   bool CreateTarget(const Target& target, std::uint64_t size, std::string& reason);
-  std::size_t ReadChunk();
+  // The next chunk of the entry's data, decrypted; `size` receives its length.
+  const std::uint8_t* ReadChunk(std::size_t& size);
   void Write(const std::uint8_t* data, std::size_t size);
   void Store();
   void Inflate();
@@ -603,13 +605,11 @@ class ArchiveReader::Pass {
   ZipInput& file_;
   Sink sink_;
   fileio::Folder dest_;
-  std::vector<std::uint8_t> in_;
+  ReadAhead ahead_;
   std::vector<std::uint8_t> out_;
 
   // Per entry.
   ZipKeys keys_;
-  bool decryptInput_ = false;  // encrypted and not stored: decrypt as read
-  bool decryptOutput_ = false;  // encrypted and stored: decrypt as written
   std::uint64_t remaining_ = 0;  // compressed bytes still to read
   std::uint64_t expected_ = 0;   // uncompressed size
   std::uint64_t written_ = 0;
@@ -619,7 +619,7 @@ class ArchiveReader::Pass {
 };
 
 ArchiveReader::Pass::Pass(ArchiveReader& reader, ZipInput& file, Sink sink)
-    : reader_(reader), file_(file), sink_(sink), in_(kWorkBuffer), out_(kWorkBuffer) {
+    : reader_(reader), file_(file), sink_(sink), ahead_(file, kChunk), out_(kWorkBuffer) {
   // DestDir and its missing parents are made here; a failure shows at each entry.
   if (sink_ == Sink::File) dest_ = fileio::Folder::Open(reader_.destDir_, true);
 }
@@ -707,13 +707,11 @@ void ArchiveReader::Pass::DiscardTarget() {
   target_ = nullptr;
 }
 
-std::size_t ArchiveReader::Pass::ReadChunk() {
+const std::uint8_t* ArchiveReader::Pass::ReadChunk(std::size_t& size) {
   reader_.CheckEvents();
-  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, remaining_));
-  remaining_ -= n;
-  if (file_.Read(in_.data(), n) != n) throw EFatalUnzipError();
-  if (decryptInput_) keys_.Decrypt(in_.data(), n);
-  return n;
+  const std::uint8_t* data = ahead_.Next(size);
+  remaining_ -= size;
+  return data;
 }
 
 void ArchiveReader::Pass::Write(const std::uint8_t* data, std::size_t size) {
@@ -726,9 +724,9 @@ void ArchiveReader::Pass::Write(const std::uint8_t* data, std::size_t size) {
 
 void ArchiveReader::Pass::Store() {
   while (remaining_ > 0) {
-    const std::size_t n = ReadChunk();
-    if (decryptOutput_) keys_.Decrypt(in_.data(), n);
-    Write(in_.data(), n);
+    std::size_t n = 0;
+    const std::uint8_t* data = ReadChunk(n);
+    Write(data, n);
   }
 }
 
@@ -744,8 +742,9 @@ void ArchiveReader::Pass::Inflate() {
   int ret = Z_OK;
   while (ret != Z_STREAM_END) {
     if (zs.avail_in == 0 && remaining_ > 0) {
-      zs.avail_in = static_cast<uInt>(ReadChunk());
-      zs.next_in = in_.data();
+      std::size_t n = 0;
+      zs.next_in = const_cast<Bytef*>(ReadChunk(n));
+      zs.avail_in = static_cast<uInt>(n);
     }
     // Without input and without the end of the stream, inflate reports Z_BUF_ERROR: the loop
     // cannot spin on a truncated stream.
@@ -799,7 +798,6 @@ TEntryResult ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
     if (!target) return finish(TEntryOutcome::CreateError, reason);
   }
 
-  decryptInput_ = decryptOutput_ = false;
   if (entry.IsEncrypted()) {
     keys_.Init(reader_.Password);
     std::uint8_t header[kEncryptionHeaderSize];
@@ -816,8 +814,6 @@ TEntryResult ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
                                    ? static_cast<std::uint8_t>((entry.storedDosDateTime >> 8) & 0xFF)
                                    : static_cast<std::uint8_t>(entry.crc32 >> 24);
     if (header[kEncryptionHeaderSize - 1] != check) return finish(TEntryOutcome::BadPassword);
-    decryptInput_ = entry.compressionMethod != kMethodStored;
-    decryptOutput_ = !decryptInput_;
   }
 
   if (target) {
@@ -828,12 +824,13 @@ TEntryResult ArchiveReader::Pass::Run(const TZipHeaderInfo& original) {
 
   bool unknown = false;
   bool bigger = false;
-  file_.Seek(dataStart);
   try {
+    ahead_.Begin(dataStart, remaining_, entry.IsEncrypted() ? &keys_ : nullptr);
     switch (entry.compressionMethod) {
       case kMethodStored: Store(); break;
       case kMethodDeflated: Inflate(); break;
       default:
+        ahead_.End();
         platform::Dialogs().MessageBox("Unknown Compression Method", "Zip Error", platform::kMbOk);
         unknown = true;
         break;

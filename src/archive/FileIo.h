@@ -69,6 +69,8 @@ class File {
   static File CreateOrTruncate(const std::string& path, std::uint32_t permissions);
 
   bool IsOpen() const { return fd_ != kNoFile; }
+  // A second handle of the same open file, independent of this one's closing.
+  File Duplicate() const;
   // The error of the last failed operation (or of the failed open).
   int Error() const { return error_; }
   NativeFile Native() const { return fd_; }

@@ -129,6 +129,11 @@ File File::CreateOrTruncate(const std::string& path, std::uint32_t permissions) 
   return OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC, permissions);
 }
 
+File File::Duplicate() const {
+  const int fd = fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  return Opened(fd, fd_ < 0 ? EBADF : errno);
+}
+
 FileStatus File::Status() {
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) {

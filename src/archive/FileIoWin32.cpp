@@ -204,6 +204,14 @@ File File::CreateOrTruncate(const std::string& path, std::uint32_t) {
   return OpenWide(Wide(path), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 
+File File::Duplicate() const {
+  if (fd_ == kNoFile) return Opened(kNoFile, ERROR_INVALID_HANDLE);
+  HANDLE copy = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), fd_, ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return Opened(kNoFile, LastError());
+  return Opened(copy, 0);
+}
+
 FileStatus File::Status() {
   if (fd_ == kNoFile) {
     error_ = ERROR_INVALID_HANDLE;

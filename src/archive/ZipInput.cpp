@@ -14,12 +14,24 @@ void ZipInput::Open(const std::string& path) {
   fileio::File file = fileio::File::OpenForReading(path);
   if (!file.IsOpen()) throw MakeOpenError(path, file.Error());
   const fileio::FileStatus st = file.Status();
+  Adopt(std::move(file), path, st.size, st.modified, st.device, st.inode);
+}
+
+void ZipInput::OpenSame(const ZipInput& other) {
+  Close();
+  fileio::File file = other.file_.Duplicate();
+  if (!file.IsOpen()) throw MakeOpenError(other.path_, file.Error());
+  Adopt(std::move(file), other.path_, other.size_, other.stamp_, other.device_, other.inode_);
+}
+
+void ZipInput::Adopt(fileio::File file, const std::string& path, std::uint64_t size, std::int64_t stamp,
+                     std::uint64_t device, std::uint64_t inode) {
   file_ = std::move(file);
   path_ = path;
-  size_ = st.size;
-  stamp_ = st.modified;
-  device_ = st.device;
-  inode_ = st.inode;
+  size_ = size;
+  stamp_ = stamp;
+  device_ = device;
+  inode_ = inode;
   pos_ = 0;
   buffer_.resize(kBufferSize);
   bufferStart_ = 0;

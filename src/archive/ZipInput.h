@@ -26,6 +26,9 @@ class ZipInput {
   // Opens for reading; raises EFOpenError "Cannot open file "<path>". <reason>" on failure, and
   // for anything but a regular file (which is opened without waiting for a writer).
   void Open(const std::string& path);
+  // Opens the file `other` has open, through a handle of its own; raises EFOpenError when no
+  // handle is to be had.
+  void OpenSame(const ZipInput& other);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
   const std::string& Path() const { return path_; }
@@ -47,6 +50,9 @@ class ZipInput {
   bool ReadExact(void* data, std::size_t size);
 
  private:
+  // Takes `file` open on `path`, with what is known of it, and starts at its first byte.
+  void Adopt(fileio::File file, const std::string& path, std::uint64_t size, std::int64_t stamp,
+             std::uint64_t device, std::uint64_t inode);
   std::size_t ReadAt(std::uint64_t position, std::uint8_t* data, std::size_t size);
 
   fileio::File file_;
