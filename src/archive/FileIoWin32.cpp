@@ -7,6 +7,7 @@
 // <windows.h> maps this name to CreateFileW; here it is Folder's own.
 #undef CreateFile
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <utility>
@@ -64,6 +65,17 @@ FileStatus StatusOfHandle(HANDLE h) {
   return s;
 }
 
+// A read or write at `offset`, whatever the handle's own file position.
+OVERLAPPED At(std::uint64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
+// One call moves at most 1 GiB (a DWORD counts the bytes).
+DWORD Chunk(std::size_t left) { return static_cast<DWORD>(std::min<std::size_t>(left, 1u << 30)); }
+
 // Six characters that make a file name unique.
 std::string RandomSuffix() {
   static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -86,6 +98,12 @@ HANDLE OpenDirectory(const std::wstring& path, bool followLinks) {
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   return Opened(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+// The name `name` in the folder `folder` (a drive's root already ends in its separator).
+std::wstring Join(const std::wstring& folder, const std::string& name) {
+  const bool separated = !folder.empty() && folder.back() == L'\\';
+  return (separated ? folder : folder + L'\\') + Wide(name);
 }
 
 bool MissingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
@@ -226,13 +244,9 @@ std::optional<std::size_t> File::ReadAt(std::uint64_t position, void* data, std:
   auto* out = static_cast<std::uint8_t*>(data);
   std::size_t done = 0;
   while (done < size) {
-    OVERLAPPED at{};
-    const std::uint64_t offset = position + done;
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+    OVERLAPPED at = At(position + done);
     DWORD got = 0;
-    if (!::ReadFile(fd_, out + done, want, &got, &at)) {
+    if (!::ReadFile(fd_, out + done, Chunk(size - done), &got, &at)) {
       if (::GetLastError() == ERROR_HANDLE_EOF) break;
       error_ = LastError();
       return std::nullopt;
@@ -247,14 +261,14 @@ bool File::WriteAt(std::uint64_t position, const void* data, std::size_t size) {
   const auto* in = static_cast<const std::uint8_t*>(data);
   std::size_t done = 0;
   while (done < size) {
-    OVERLAPPED at{};
-    const std::uint64_t offset = position + done;
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+    OVERLAPPED at = At(position + done);
     DWORD put = 0;
-    if (!::WriteFile(fd_, in + done, want, &put, &at) || put == 0) {
-      error_ = put == 0 && ::GetLastError() == ERROR_SUCCESS ? ERROR_DISK_FULL : LastError();
+    if (!::WriteFile(fd_, in + done, Chunk(size - done), &put, &at)) {
+      error_ = LastError();
+      return false;
+    }
+    if (put == 0) {
+      error_ = ERROR_DISK_FULL;
       return false;
     }
     done += put;
@@ -401,8 +415,7 @@ Folder Folder::Sub(const std::string& name, bool create) const { return Enter(na
 
 Folder Folder::Enter(const std::string& name, bool create, bool followLinks) const {
   Folder sub;
-  const std::wstring base = path_.empty() || path_.back() == L'\\' ? path_ : path_ + L'\\';
-  sub.path_ = base + Wide(name);
+  sub.path_ = Join(path_, name);
   sub.fd_ = OpenDirectory(sub.path_, followLinks);
   if (sub.fd_ == kNoFile && MissingError(::GetLastError()) && create) {
     if (::CreateDirectoryW(sub.path_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS)
@@ -428,19 +441,19 @@ Folder Folder::Enter(const std::string& name, bool create, bool followLinks) con
 }
 
 bool Folder::Holds(const std::string& name) const {
-  return ::GetFileAttributesW((path_ + L'\\' + Wide(name)).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(Join(path_, name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::optional<std::time_t> Folder::ModifiedTime(const std::string& name) const {
   // The entry's own data, a link's included (the name is not followed).
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!::GetFileAttributesExW((path_ + L'\\' + Wide(name)).c_str(), GetFileExInfoStandard, &data))
+  if (!::GetFileAttributesExW(Join(path_, name).c_str(), GetFileExInfoStandard, &data))
     return std::nullopt;
   return static_cast<std::time_t>(StepsSinceEpoch(data.ftLastWriteTime) / 10000000);
 }
 
 File Folder::CreateFile(const std::string& name) const {
-  const std::wstring path = path_ + L'\\' + Wide(name);
+  const std::wstring path = Join(path_, name);
   const DWORD existing = ::GetFileAttributesW(path.c_str());
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT))
     return File::Opened(kNoFile, kLinkInTheWay);
@@ -451,7 +464,7 @@ File Folder::CreateFile(const std::string& name) const {
 }
 
 bool Folder::MakeWritable(const std::string& name) const {
-  const std::wstring path = path_ + L'\\' + Wide(name);
+  const std::wstring path = Join(path_, name);
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
@@ -461,7 +474,7 @@ bool Folder::MakeWritable(const std::string& name) const {
 }
 
 bool Folder::RemoveFile(const std::string& name) const {
-  return ::DeleteFileW((path_ + L'\\' + Wide(name)).c_str()) != 0;
+  return ::DeleteFileW(Join(path_, name).c_str()) != 0;
 }
 
 }  // namespace archive::fileio
