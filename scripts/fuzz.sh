@@ -17,8 +17,8 @@ flags=(-std=c++20 -g -O1 -fPIC -fsanitize=fuzzer-no-link,address,undefined -fno-
        -I"$root/src" $(pkg-config --cflags Qt6Core))
 sources=(
   src/archive/ArchiveErrors.cpp src/archive/ArchiveReader.cpp src/archive/Crc32.cpp
-  src/archive/DosDateTime.cpp src/archive/FileIo.cpp src/archive/TEndCentral.cpp src/archive/TSortedZip.cpp
-  src/archive/TZipHeaderInfo.cpp src/archive/ZipCrypto.cpp src/archive/ZipInput.cpp
+  src/archive/DosDateTime.cpp src/archive/FileIo.cpp src/archive/ReadAhead.cpp src/archive/TEndCentral.cpp
+  src/archive/TSortedZip.cpp src/archive/TZipHeaderInfo.cpp src/archive/ZipCrypto.cpp src/archive/ZipInput.cpp
   src/platform/Clock.cpp src/platform/CodePage.cpp src/platform/Dialogs.cpp
   src/platform/EventPump.cpp src/platform/FileSystem.cpp
   tests/archive/fuzz/ReaderFuzzer.cpp)
