@@ -25,8 +25,8 @@ platform_sources=(src/platform/Clock.cpp src/platform/CodePagePosix.cpp src/plat
   src/platform/FileSystemPosix.cpp src/platform/TraceSink.cpp)
 archive_sources=(
   src/archive/ArchiveErrors.cpp src/archive/ArchiveReader.cpp src/archive/Crc32.cpp
-  src/archive/DosDateTime.cpp src/archive/FileIo.cpp src/archive/TEndCentral.cpp src/archive/TSortedZip.cpp
-  src/archive/TZipHeaderInfo.cpp src/archive/ZipCrypto.cpp src/archive/ZipInput.cpp
+  src/archive/DosDateTime.cpp src/archive/FileIoPosix.cpp src/archive/ReadAhead.cpp src/archive/TEndCentral.cpp
+  src/archive/TSortedZip.cpp src/archive/TZipHeaderInfo.cpp src/archive/ZipCrypto.cpp src/archive/ZipInput.cpp
   tests/archive/fuzz/ReaderFuzzer.cpp)
 tablefile_sources=(
   src/db/FieldType.cpp src/db/TableFileFormat.cpp src/db/TableFileInput.cpp src/db/TableFileReader.cpp
