@@ -213,7 +213,7 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
       batch.Finish();
     }
 
-    if (ownTransaction) connection.CommitTrans();
+    if (ownTransaction) RunHandlingEvents([&] { connection.CommitTrans(); });
     diag::TraceLeave("Restore");
   } catch (...) {
     if (ownTransaction) RollbackQuietly(connection);
