@@ -326,6 +326,7 @@ int main(int argc, char** argv) {
     ResetPeakMemory();
     marks.at.clear();
     dialogs.shown.clear();
+    dialogs.messageAnswers.assign(1, platform::kIdYes);  // the warning before the tables are emptied
     gaps.Start();
     const auto start = Clock::now();
     migration::RestoreData(window);
@@ -334,7 +335,8 @@ int main(int argc, char** argv) {
     restorePeak = PeakMemoryKb();
     unpacking = marks.Between("Enter UnCompress", "Leave UnCompress");
     if (dialogs.shown.empty() || dialogs.shown.back().text != "数据还原完成！") {
-      std::fprintf(stderr, "bench: the restore failed\n");
+      std::fprintf(stderr, "bench: the restore failed: %s\n",
+                   dialogs.shown.empty() ? "no message box" : dialogs.shown.back().text.c_str());
       std::exit(1);
     }
     return marks.Between("Leave ExecTruncateSQLText", "Enter ExecSQLText");
