@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <filesystem>
 
 #include "MigrationTestHost.h"
@@ -164,17 +165,16 @@ TEST_F(RecordImportTest, EveryTypeAndNullFormMeansTheSameAloneAndInAMultiRowStat
     SetInsertBatchBound({rowsPerStatement, kInsertBatchBound.bytes});
     migrationtest::Psql("hy", "truncate dmtest_types;");
     host.CreateProgressWindow();
+    std::exception_ptr failure;
     try {
       Restore(host, "dmtest_types.xml");
     } catch (...) {
-      SetInsertBatchBound(kInsertBatchBound);
-      host.ProgressWindow()->CloseWindow();
-      host.DestroyProgressWindow();
-      throw;
+      failure = std::current_exception();
     }
     SetInsertBatchBound(kInsertBatchBound);
     host.ProgressWindow()->CloseWindow();
     host.DestroyProgressWindow();
+    if (failure) std::rethrow_exception(failure);
     return migrationtest::Psql("hy", "select * from dmtest_types order by n;");
   };
   const std::string expected =
