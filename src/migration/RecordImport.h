@@ -68,8 +68,8 @@ struct TInsertBatchBound {
   size_t bytes;
 };
 
-// Chosen from the migration benchmark: a hundred rows per statement imports as fast as a thousand
-// or more (the server's work per row no longer shrinks), faster than thirty, and keeps each
+// Chosen from the migration benchmark: a hundred rows per statement imports faster than thirty and
+// faster than a thousand or more (longer statements cost more per row, not less), and keeps each
 // command small; the byte bound only matters for rows with long texts.
 constexpr TInsertBatchBound kInsertBatchBound{100, 256 * 1024};
 
