@@ -111,14 +111,25 @@ std::string ExtensionOf(std::string_view name) {
 std::string QuotedText(std::string_view text, TBackslashes backslashes) {
   std::string quoted;
   quoted.reserve(text.size() + 2);
-  quoted.push_back('\'');
-  const bool doubleBackslashes = backslashes == TBackslashes::Escape;
-  for (char c : text) {
-    if (c == '\'' || (c == '\\' && doubleBackslashes)) quoted.push_back(c);
-    quoted.push_back(c);
-  }
-  quoted.push_back('\'');
+  AppendQuotedText(quoted, text, backslashes);
   return quoted;
+}
+
+void AppendQuotedText(std::string& out, std::string_view text, TBackslashes backslashes) {
+  out.push_back('\'');
+  const char* special = backslashes == TBackslashes::Escape ? "'\\" : "'";
+  // Runs without a character to double are copied whole.
+  for (size_t at = 0; at < text.size();) {
+    const size_t next = text.find_first_of(special, at);
+    if (next == std::string_view::npos) {
+      out.append(text.substr(at));
+      break;
+    }
+    out.append(text.substr(at, next + 1 - at));
+    out.push_back(text[next]);
+    at = next + 1;
+  }
+  out.push_back('\'');
 }
 
 bool IsPlainIdentifier(std::string_view name) {

@@ -25,6 +25,8 @@ enum class TBackslashes { Literal, Escape };
 // The text enclosed in single quotes, every single quote inside it doubled and, where the target
 // reads backslashes as escapes, every backslash doubled too: the literal always means the text.
 std::string QuotedText(std::string_view text, TBackslashes backslashes = TBackslashes::Literal);
+// The same literal appended to `out`.
+void AppendQuotedText(std::string& out, std::string_view text, TBackslashes backslashes);
 
 // True for a plain SQL identifier (letters, digits, '_' and '$', not starting with a digit) or
 // several of them joined by '.'. Letters are the ASCII ones and, written in UTF-8, the letters of

@@ -3,6 +3,7 @@
 #include "db/DbConnection.h"
 #include "diag/SysLog.h"
 #include "diag/Trace.h"
+#include "migration/StatementSender.h"
 #include "platform/Dialogs.h"
 
 namespace migration {
@@ -18,7 +19,7 @@ void ReportProcedureFailure(const std::string& message, const char* boxText) noe
 
 void RollbackQuietly(db::TDbConnection& connection) noexcept {
   try {
-    if (connection.InTransaction()) connection.RollbackTrans();
+    if (connection.InTransaction()) RunHandlingEvents([&] { connection.RollbackTrans(); });
   } catch (...) {
   }
 }

@@ -33,19 +33,29 @@ bool IsTextType(db::TFieldType type) {
   }
 }
 
-// Collects the generated statements of one file and sends them to the database several at a
-// time, joined into one command. A failing statement fails the whole command, and with it the
-// file's transaction. While the database works on one command the next one is being built; the
-// error of a command surfaces at the next Add or at Finish, still before the file is committed.
+TInsertBatchBound g_insertBatchBound = kInsertBatchBound;
+
+// Collects the rows of one file and sends them to the database as multi-row statements: the
+// first row's statement whole, every further row as its value list appended after a comma. A
+// failing row fails the whole command, and with it the transaction. While the database works on
+// one command the next one is being built; the error of a command surfaces at the next Add or at
+// Finish, still before anything is committed.
 class TInsertBatch {
  public:
-  explicit TInsertBatch(IMigrationHost& host) : sender_(Prepare(host)) {}
+  // `headSize`: the length of "insert into T (cols) values ", the part all rows share.
+  TInsertBatch(IMigrationHost& host, size_t headSize)
+      : sender_(Prepare(host)), headSize_(headSize), bound_(g_insertBatchBound) {}
 
+  // Adds the row whose statement is `statement`.
   void Add(const std::string& statement) {
-    if (!text_.empty()) text_.append(";\r\n");
-    text_.append(statement);
+    if (text_.empty()) {
+      text_.append(statement);
+    } else {
+      text_.push_back(',');
+      text_.append(statement, headSize_);
+    }
     ++rows_;
-    if (rows_ - sentRows_ >= kInsertBatchRows || text_.size() >= kInsertBatchBytes) Send();
+    if (rows_ - sentRows_ >= bound_.rows || text_.size() >= bound_.bytes) Send();
   }
 
   // Sends what is left and waits until the database has run every command.
@@ -86,8 +96,10 @@ class TInsertBatch {
   }
 
   TStatementSender sender_;
+  const size_t headSize_;
+  const TInsertBatchBound bound_;
   std::string text_;
-  std::int64_t rows_ = 0;       // statements added
+  std::int64_t rows_ = 0;       // rows added
   std::int64_t sentRows_ = 0;   // of which handed to the sender
   std::int64_t inFlightFirst_ = 0;
 };
@@ -130,23 +142,48 @@ std::vector<std::string> InsertColumnNames(const std::string& fileName, const st
   return names;
 }
 
-std::string ValueText(db::TDbQuery& query, int i, bool& included, TBackslashes backslashes) {
+void AppendValueText(db::TDbQuery& query, int i, std::string& out, TBackslashes backslashes) {
   const db::TFieldType type = query.DataType(i);
-  included = type != db::TFieldType::ftBlob;
-  if (!included) return {};
-  if (IsTextType(type)) return QuotedText(query.AsString(i), backslashes);
+  if (type == db::TFieldType::ftBlob) return;
+  if (IsTextType(type)) {
+    AppendQuotedText(out, query.AsString(i), backslashes);
+    return;
+  }
   // Only the text columns carry a NULL over as the empty string, which the version 4.0 data
   // expects; an empty string cannot be stored in a number or a date.
-  if (query.IsNull(i)) return "Null";
-  std::string text = query.AsString(i);
-  if (type == db::TFieldType::ftInteger) {
-    if (text.empty()) return "Null";
-    // A value that is not a number is still sent as a literal, never as SQL.
-    return IsIntegerLiteral(text) ? text : QuotedText(text, backslashes);
+  if (query.IsNull(i)) {
+    out.append("Null");
+    return;
   }
-  if (type == db::TFieldType::ftBytes) return "to_timestamp(" + QuotedText(text, backslashes) + ")";
-  return QuotedText(text, backslashes);
+  const std::string text = query.AsString(i);
+  if (type == db::TFieldType::ftInteger) {
+    // A value that is not a number is still sent as a literal, never as SQL.
+    if (text.empty()) {
+      out.append("Null");
+    } else if (IsIntegerLiteral(text)) {
+      out.append(text);
+    } else {
+      AppendQuotedText(out, text, backslashes);
+    }
+    return;
+  }
+  if (type == db::TFieldType::ftBytes) {
+    out.append("to_timestamp(");
+    AppendQuotedText(out, text, backslashes);
+    out.push_back(')');
+    return;
+  }
+  AppendQuotedText(out, text, backslashes);
 }
+
+std::string ValueText(db::TDbQuery& query, int i, bool& included, TBackslashes backslashes) {
+  included = query.DataType(i) != db::TFieldType::ftBlob;
+  std::string text;
+  AppendValueText(query, i, text, backslashes);
+  return text;
+}
+
+void SetInsertBatchBound(TInsertBatchBound bound) { g_insertBatchBound = bound; }
 
 void Restore(IMigrationHost& host, const std::string& fileName) {
   db::TDbConnection& connection = host.conADOConParty();
@@ -180,27 +217,34 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
       const TBackslashes backslashes =
           connection.StandardConformingStrings() ? TBackslashes::Literal : TBackslashes::Escape;
 
+      // The column list is the same for every row: the columns left out are left out by type.
+      std::string statement = "insert into " + table + " (";
+      bool firstColumn = true;
+      for (const std::string& column : columns) {
+        if (column.empty()) continue;
+        if (!firstColumn) statement.push_back(',');
+        statement.append(column);
+        firstColumn = false;
+      }
+      statement.append(") values ");
+      const size_t headSize = statement.size();
+
       platform::TEventThrottle events;
-      TInsertBatch batch(host);
-      std::string columnList;
-      std::string valueList;
-      std::string statement;
+      TInsertBatch batch(host, headSize);
       qry1.First();
       while (!qry1.Eof()) {
-        columnList.clear();
-        valueList.clear();
+        statement.resize(headSize);
+        statement.push_back('(');
+        bool firstValue = true;
         for (int i = 0; i < fieldCount; ++i) {
-          bool included = false;
-          std::string value = ValueText(qry1, i, included, backslashes);
-          if (included) {
-            columnList.append(columns[static_cast<size_t>(i)]).push_back(',');
-            valueList.append(value).push_back(',');
+          if (!columns[static_cast<size_t>(i)].empty()) {
+            if (!firstValue) statement.push_back(',');
+            AppendValueText(qry1, i, statement, backslashes);
+            firstValue = false;
           }
           events.Pump();
         }
-        if (!columnList.empty()) columnList.pop_back();
-        if (!valueList.empty()) valueList.pop_back();
-        statement = "insert into " + table + " (" + columnList + ") values (" + valueList + ")";
+        statement.push_back(')');
         diag::TraceLine(statement);
         batch.Add(statement);
 
@@ -213,7 +257,7 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
       batch.Finish();
     }
 
-    if (ownTransaction) connection.CommitTrans();
+    if (ownTransaction) RunHandlingEvents([&] { connection.CommitTrans(); });
     diag::TraceLeave("Restore");
   } catch (...) {
     if (ownTransaction) RollbackQuietly(connection);

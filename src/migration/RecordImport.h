@@ -46,15 +46,35 @@ std::vector<std::string> InsertColumnNames(const std::string& fileName, const st
 // the statement (binary large objects).
 std::string ValueText(db::TDbQuery& query, int i, bool& included, TBackslashes backslashes);
 
+// Appends the value text of column `i` of the current row of `query` to `out`, as ValueText
+// gives it; nothing for a column that is left out.
+void AppendValueText(db::TDbQuery& query, int i, std::string& out, TBackslashes backslashes);
+
 // Imports the TableFile `fileName` (a name without path) from the WorkDirectory beside the
 // archive in edtFile. On a connection without an open transaction the file is imported in a
 // transaction of its own, rolled back when the import fails; inside the restore's transaction it
 // adds to that one, and the restore rolls back. Raises on any failure.
+//
+// Every row's own statement is built and traced; consecutive rows of the file reach the database
+// together, as one multi-row statement "insert into T (cols) values (...),(...)" with the same
+// column list: inside an INSERT the server fits every row's values to the target columns one row
+// at a time, so a value means the same in the list as alone.
 void Restore(IMigrationHost& host, const std::string& fileName);
 
-// Most generated statements sent to the database in one command, and the size at which a batch
-// is sent earlier.
-constexpr int kInsertBatchRows = 100;
-constexpr size_t kInsertBatchBytes = 256 * 1024;
+// The size of one multi-row statement: at most `rows` rows, and sent earlier once its text
+// reaches `bytes`.
+struct TInsertBatchBound {
+  int rows;
+  size_t bytes;
+};
+
+// Chosen from the migration benchmark: a hundred rows per statement imports faster than thirty and
+// faster than a thousand or more (longer statements cost more per row, not less), and keeps each
+// command small; the byte bound only matters for rows with long texts.
+constexpr TInsertBatchBound kInsertBatchBound{100, 256 * 1024};
+
+// Sets the bound later imports use, kInsertBatchBound until set otherwise (the benchmark compares
+// bounds; a bound of one row sends every statement alone).
+void SetInsertBatchBound(TInsertBatchBound bound);
 
 }  // namespace migration

@@ -10,6 +10,7 @@
 #include "migration/MigrationHost.h"
 #include "migration/MigrationText.h"
 #include "migration/RecordImport.h"
+#include "migration/StatementSender.h"
 #include "platform/EventPump.h"
 
 namespace migration {
@@ -34,7 +35,7 @@ std::vector<std::string> TargetColumns(IMigrationHost& host, const std::string& 
   qry3.SQL().assign(1, "select * from " + table + " where 1=0");
   diag::TraceLine(qry3.SQL().front());
   try {
-    qry3.Open();
+    RunHandlingEvents([&] { qry3.Open(); });
   } catch (const db::EDatabaseError& e) {
     throw EMissingInTarget("The target table " + table + " for the TableFile " + fileName +
                            " cannot be read: " + e.what());

@@ -14,6 +14,7 @@
 #include "migration/ProgressView.h"
 #include "migration/RecordImport.h"
 #include "migration/RestoreCheck.h"
+#include "migration/StatementSender.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
 
@@ -42,7 +43,7 @@ void TraceCommand(const std::vector<std::string>& lines) {
 void ExecTraced(IMigrationHost& host, db::TDbQuery& query, const std::vector<std::string>& lines) {
   PrepareQuery(host, query, lines);
   TraceCommand(lines);
-  query.ExecSQL();
+  RunHandlingEvents([&] { query.ExecSQL(); });
 }
 
 // Opens the look-up and returns the text of the first column of the first row; nullopt-like
@@ -51,7 +52,7 @@ std::string OpenTraced(IMigrationHost& host, db::TDbQuery& query, const std::str
                        bool& found) {
   PrepareQuery(host, query, {sql});
   TraceCommand({sql});
-  query.Open();
+  RunHandlingEvents([&] { query.Open(); });
   found = !query.IsEmpty();
   if (!found) return {};
   query.First();
@@ -103,7 +104,7 @@ void ExecTruncateSQLText(IMigrationHost& host) {
   diag::TraceEnter("ExecTruncateSQLText");
   db::TDbQuery& qry1 = host.qry1();
   PrepareQuery(host, qry1, TruncateSQLLines());
-  qry1.ExecSQL();
+  RunHandlingEvents([&] { qry1.ExecSQL(); });
   diag::TraceLeave("ExecTruncateSQLText");
 }
 
@@ -194,6 +195,8 @@ void RestoreData(IMigrationHost& host) {
       // runs TRUNCATE, DROP and CREATE TABLE inside a transaction). Each file's import joins it.
       // The driver undoes only a failing statement and keeps the transaction open, so the first
       // error ends the restore and the whole transaction is rolled back; nothing runs after it.
+      // Every command that may keep the database busy for long (the truncation of large tables,
+      // the fix-up, the commit) runs while the windows keep handling events.
       connection.BeginTrans();
       ExecTruncateSQLText(host);
       for (const std::string& listed : names) {
@@ -206,7 +209,7 @@ void RestoreData(IMigrationHost& host) {
         platform::PumpEvents();
       }
       ExecSQLText(host);
-      connection.CommitTrans();
+      RunHandlingEvents([&] { connection.CommitTrans(); });
       platform::PumpEvents();
       platform::Dialogs().MessageBox("数据还原完成！", "提示", platform::kMbIconInformation);
     }

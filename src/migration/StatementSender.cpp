@@ -1,10 +1,67 @@
 #include "migration/StatementSender.h"
 
+#include <chrono>
 #include <utility>
 
 #include "db/DbQuery.h"
+#include "platform/EventPump.h"
 
 namespace migration {
+namespace {
+
+// How long the waiting thread goes without handling events: well inside what a user notices.
+constexpr std::chrono::milliseconds kEventSlice(10);
+
+// Waits on `changed` until `done` holds, handling pending events between slices with the lock
+// released, so that the worker can report meanwhile. Returns, or raises, with the lock held.
+template <typename Done>
+void WaitHandlingEvents(std::unique_lock<std::mutex>& lock, std::condition_variable& changed, Done done) {
+  while (!changed.wait_for(lock, kEventSlice, done)) {
+    lock.unlock();
+    try {
+      platform::PumpEvents();
+    } catch (...) {
+      lock.lock();
+      throw;
+    }
+    lock.lock();
+  }
+}
+
+}  // namespace
+
+void RunHandlingEvents(const std::function<void()>& work) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool finished = false;
+  std::exception_ptr error;
+  std::thread worker([&] {
+    std::exception_ptr caught;
+    try {
+      work();
+    } catch (...) {
+      caught = std::current_exception();
+    }
+    std::lock_guard lock(mutex);
+    error = caught;
+    finished = true;
+    changed.notify_all();
+  });
+  {
+    std::unique_lock lock(mutex);
+    try {
+      WaitHandlingEvents(lock, changed, [&] { return finished; });
+    } catch (...) {
+      // An event handler raised: the work still owns the connection, so it is waited for.
+      changed.wait(lock, [&] { return finished; });
+      lock.unlock();
+      worker.join();
+      throw;
+    }
+  }
+  worker.join();
+  if (error) std::rethrow_exception(error);
+}
 
 TStatementSender::TStatementSender(db::TDbQuery& query) : query_(query), thread_([this] { Run(); }) {}
 
@@ -30,7 +87,7 @@ void TStatementSender::Send(std::string command) {
 
 void TStatementSender::Wait() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !pending_; });
+  WaitHandlingEvents(lock, changed_, [this] { return !pending_; });
   if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
 }
 

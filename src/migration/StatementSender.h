@@ -1,10 +1,12 @@
 #pragma once
-// Sends commands to the database on a thread of its own, one at a time, so that the next command
-// can be prepared while the database works on the previous one. Errors come back to the caller:
-// the next Send or Wait raises what the previous command raised.
+// Database work off the user-interface thread. A command can keep the database busy for a long
+// moment (the commit of a million rows, the truncation of large tables, a multi-row INSERT on a
+// loaded server); the thread that started it keeps handling window events meanwhile, in short
+// slices, so that the windows repaint and react. Errors come back to the caller.
 
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,7 +17,14 @@ class TDbQuery;
 
 namespace migration {
 
+// Runs `work` on a thread of its own and returns when it is done, handling pending events every
+// few milliseconds while it runs; raises what `work` raised. `work` must leave the trace and the
+// windows alone: they belong to the calling thread.
+void RunHandlingEvents(const std::function<void()>& work);
 
+// Sends commands to the database on a thread of its own, one at a time, so that the next command
+// can be prepared while the database works on the previous one: the next Send or Wait raises
+// what the previous command raised. Both handle events while they wait.
 class TStatementSender {
  public:
   // Commands go through `query` (its connection, its ExecSQL). While a command is in flight the

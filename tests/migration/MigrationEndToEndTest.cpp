@@ -299,12 +299,14 @@ TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
 }
 
 // Texts that a quoting mistake would change, in a column named in Chinese too, arrive exactly in a
-// target that reads backslashes as escapes.
+// target that reads backslashes as escapes; and so do those of a TableFile laid out as ADO writes
+// it (raw line breaks, TAB and control characters inside values, wrapped tags, hexadecimal
+// references) packed into an archive in place of the backup's.
 TEST_F(MigrationEndToEndTest, TrickyTextsAndAChineseColumnArriveExactly) {
   ASSERT_FALSE(host.conADOConParty().StandardConformingStrings());
   const std::vector<std::string> texts = {
       R"(C:\new\t.txt)", R"(ends in a backslash\)", R"(\')", "line one\r\nline two", "lone\rCR", "tab\there",
-      // U+0001 and U+000B join these as soon as the TableFile writer stores control characters.
+      "soh\x01", "vt\x0b",
   };
   const auto hex = [](const std::string& text) {
     std::string out;
@@ -337,9 +339,23 @@ TEST_F(MigrationEndToEndTest, TrickyTextsAndAChineseColumnArriveExactly) {
         const auto boxes = RestoreArchive(source.archivePath);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, "数据还原完成！");
-        EXPECT_EQ(Psql("hy", "select id, encode(convert_to(remark, 'UTF8'), 'hex'), "
-                             "encode(convert_to(备注说明, 'UTF8'), 'hex') from rptreportremark where id > 100 order by id;"),
-                  expected);
+        const std::string compared =
+            "select id, encode(convert_to(remark, 'UTF8'), 'hex'), encode(convert_to(备注说明, 'UTF8'), 'hex')";
+        EXPECT_EQ(Psql("hy", compared + " from rptreportremark where id > 100 order by id;"), expected);
+
+        ASSERT_EQ(archive::UnCompress(host.ArchiveReader(), source.archivePath, tmp.path() + "/"), 0);
+        fs::copy_file(migrationtest::SourceDir() + "/tests/data/tablefiles/ado_rptreportremark.xml",
+                      tmp / "qimzorstatistics/RPTREPORTREMARK.xml", fs::copy_options::overwrite_existing);
+        archive::compress(host.ArchiveWriter(), tmp / "ado.dmp", tmp / "qimzorstatistics");
+        fs::remove_all(tmp / "qimzorstatistics");
+        const auto adoBoxes = RestoreArchive(tmp / "ado.dmp");
+        ASSERT_EQ(adoBoxes.size(), 1u);
+        EXPECT_EQ(adoBoxes[0].text, "数据还原完成！");
+        EXPECT_EQ(Psql("hy", compared + ", author, remarktime from rptreportremark order by id;"),
+                  "201|" + hex("line one\r\nline two") + "|" + hex("tab\tbetween") + "|'O'Brien' <x> &|2013-06-15 08:00:00\n"
+                  "202|" + hex("lone\nline feed, lone\rcarriage return") + "|" + hex("bell\x07 vt\x0b soh\x01 C:\\new\\t.txt\\") +
+                  "|\"名称\"|<NULL>\n"
+                  "203||||<NULL>\n");
       });
 }
 

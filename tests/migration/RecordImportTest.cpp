@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <filesystem>
 
 #include "MigrationTestHost.h"
 #include "db/DbError.h"
+#include "db/DbRowSource.h"
+#include "db/TableFileWriter.h"
+#include "support/TraceCapture.h"
 
 namespace migration {
 namespace {
@@ -106,6 +110,91 @@ TEST_F(RecordImportTest, HostileNamesAreRefusedBeforeAnyStatement) {
   }
   EXPECT_EQ(migrationtest::Psql("hy", "select count(*) from rptreport"), before);
   EXPECT_EQ(migrationtest::Psql("hy", "select count(*) from pg_class where relname = 'pwned'"), "0\n");
+}
+
+// A value means the same inside a multi-row statement as alone: a file with one row of every field
+// type, one of every NULL and one of empty values is restored with every row sent alone, then with
+// all rows in one statement, and the target holds the same values both times. In the statement a
+// timestamp column gets Null and to_timestamp(...) from one field, Null and quoted text from
+// another: inside an INSERT the server fits each row's values to the target column, not to a
+// type common to the rows (a bare VALUES list would fail on that mix).
+TEST_F(RecordImportTest, EveryTypeAndNullFormMeansTheSameAloneAndInAMultiRowStatement) {
+  using T = db::TFieldType;
+  const std::vector<std::pair<db::DbColumn, const char*>> columns = {
+      {{"n", T::ftInteger}, "integer"},        {{"i", T::ftInteger}, "integer"},
+      {{"s", T::ftString, 20}, "varchar(20)"}, {{"fc", T::ftFixedChar, 4}, "char(4)"},
+      {{"ws", T::ftWideString, 20}, "varchar(20)"}, {{"memo", T::ftMemo}, "text"},
+      {{"bcd", T::ftBCD, 0, 18, 2}, "numeric(18,2)"}, {{"cur", T::ftCurrency}, "numeric(19,4)"},
+      {{"f", T::ftFloat}, "float8"},           {{"r", T::ftSingle}, "real"},
+      {{"sm", T::ftSmallint}, "smallint"},     {{"big", T::ftLargeint}, "bigint"},
+      {{"flag", T::ftBoolean}, "boolean"},     {{"g", T::ftGuid}, "uuid"},
+      {{"ts", T::ftDateTime}, "timestamp"},    {{"d", T::ftDate}, "date"},
+      {{"t", T::ftTime}, "time"},              {{"stamp", T::ftBytes, 19}, "timestamp"},
+      {{"raw", T::ftBlob}, "bytea"},
+  };
+  const std::vector<std::vector<const char*>> rows = {
+      {"1", "7", "O'Brien \\ x", "ab", "名称", "x:y\r\n'q'", "1.50", "-0.0001", "0.10000000000000001", "-1.17549435E-38",
+       "5", "9007199254740993", "True", "{8AC68D3D-8A09-4403-8860-D0E494BBE894}", "2013-06-15 08:00:00", "2013-06-15",
+       "23:59:59", "2013-06-15 08:00:00", "\x01\x02"},
+      {"2", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+      {"3", "-1", "", "", "", "", "0.00", "0.0000", "-1E-3", "0", "0", "-1", "False", nullptr, "0100-01-01 00:00:00",
+       "9999-12-31", "00:00:00", "", ""},
+  };
+  std::string create;
+  std::vector<db::DbColumn> fileColumns;
+  for (const auto& [column, sqlType] : columns) {
+    create += (create.empty() ? "" : ", ") + column.name + " " + sqlType;
+    fileColumns.push_back(column);
+  }
+  {
+    db::TableFileWriter writer(dir / "qimzorstatistics/dmtest_types.xml", fileColumns);
+    db::DbRow row;
+    for (const auto& values : rows) {
+      row.Reset(columns.size());
+      for (size_t i = 0; i < values.size(); ++i) {
+        row.nulls[i] = values[i] == nullptr;
+        row.values[i] = values[i] ? values[i] : "";
+      }
+      writer.WriteRow(row);
+    }
+    writer.Finish();
+  }
+  migrationtest::Psql("hy", "drop table if exists dmtest_types; create table dmtest_types (" + create + ");");
+  const auto restored = [&](int rowsPerStatement) {
+    SetInsertBatchBound({rowsPerStatement, kInsertBatchBound.bytes});
+    migrationtest::Psql("hy", "truncate dmtest_types;");
+    host.CreateProgressWindow();
+    std::exception_ptr failure;
+    try {
+      Restore(host, "dmtest_types.xml");
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    SetInsertBatchBound(kInsertBatchBound);
+    host.ProgressWindow()->CloseWindow();
+    host.DestroyProgressWindow();
+    if (failure) std::rethrow_exception(failure);
+    return migrationtest::Psql("hy", "select * from dmtest_types order by n;");
+  };
+  const std::string expected =
+      "1|7|O'Brien \\ x|ab  |名称|x:y\r\n'q'|1.50|-0.0001|0.1|-1.1754944e-38|5|9007199254740993|t|"
+      "8ac68d3d-8a09-4403-8860-d0e494bbe894|2013-06-15 08:00:00|2013-06-15|23:59:59|2013-06-15 08:00:00|<NULL>\n"
+      "2|<NULL>||    |||<NULL>|<NULL>|<NULL>|<NULL>|<NULL>|<NULL>|<NULL>|<NULL>|<NULL>|<NULL>|<NULL>|<NULL>|<NULL>\n"
+      "3|-1||    |||0.00|0.0000|-0.001|0|0|-1|f|<NULL>|0100-01-01 00:00:00|9999-12-31|00:00:00|<NULL>|<NULL>\n";
+  EXPECT_EQ(restored(1), expected);
+  testsupport::TraceCapture trace;
+  EXPECT_EQ(restored(1000), expected);
+  // The trace still shows every row's own statement.
+  EXPECT_TRUE(trace.Contains("insert into dmtest_types (n,i,s,fc,ws,memo,bcd,cur,f,r,sm,big,flag,g,ts,d,t,stamp) values "
+                             "(3,-1,'','','','','0.00','0.0000','-1E-3','0','0','-1','False',Null,'0100-01-01 00:00:00',"
+                             "'9999-12-31','00:00:00',to_timestamp(''))"));
+
+  // A row the target refuses fails the whole statement it was sent in, and the trace says which rows that held.
+  migrationtest::Psql("hy", "truncate dmtest_types; alter table dmtest_types add check (n < 3);");
+  EXPECT_THROW(restored(1000), db::EDatabaseError);
+  EXPECT_TRUE(trace.Contains("The statements of records 1 to 3 failed"));
+  EXPECT_EQ(migrationtest::Psql("hy", "select count(*) from dmtest_types; drop table dmtest_types;"), "0\n");
 }
 
 TEST_F(RecordImportTest, AFileThatCannotBeLoadedRollsBackAndRaises) {

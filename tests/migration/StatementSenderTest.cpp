@@ -8,6 +8,7 @@
 #include "db/DbError.h"
 #include "db/DbQuery.h"
 #include "migration/StatementSender.h"
+#include "platform/EventPump.h"
 #include "support/StandIn.h"
 
 using namespace migration;
@@ -59,6 +60,25 @@ TEST(StatementSender, DestroyingItWaitsForTheCommandInFlight) {
   }
   // The connection is free again at once: a rollback or a close here must not meet a busy statement.
   EXPECT_EQ(standin::Scalar(*con, "select 1"), "1");
+  con->SetConnected(false);
+}
+
+// A long command (a commit, a truncation) runs off the calling thread, which keeps handling events
+// until it is done; the command's error reaches the caller.
+TEST(StatementSender, LongWorkRunsWhileEventsAreHandled) {
+  struct CountingPump : platform::IEventPump {
+    int pumped = 0;
+    void PumpEvents() override { ++pumped; }
+    bool WaitForEvents(int) override { return false; }
+  } pump;
+  platform::ScopedEventPump installed(&pump);
+  auto con = standin::Connect("hy");
+  db::TDbQuery execute(con.get());
+  execute.SQL().assign(1, "select pg_sleep(0.3)");
+  RunHandlingEvents([&] { execute.ExecSQL(); });
+  EXPECT_GT(pump.pumped, 1);
+  execute.SQL().assign(1, "select * from no_such_table");
+  EXPECT_THROW(RunHandlingEvents([&] { execute.ExecSQL(); }), db::EDatabaseError);
   con->SetConnected(false);
 }
 
