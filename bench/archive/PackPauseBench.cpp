@@ -16,6 +16,7 @@
 #include <string>
 
 #include "archive/ArchiveWriter.h"
+#include "ui/QtEventPump.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   QCoreApplication app(argc, argv);
+  ui::QtEventPump events;  // the writer hands its waits to Qt, as in the program
   const std::string folder = argv[1];
   archive::ArchiveWriter writer;
   writer.FilesList = {folder + "/*.*"};
