@@ -25,7 +25,7 @@ platform_sources=(src/platform/Clock.cpp src/platform/CodePagePosix.cpp src/plat
   src/platform/FileSystemPosix.cpp src/platform/TraceSink.cpp)
 archive_sources=(
   src/archive/ArchiveErrors.cpp src/archive/ArchiveReader.cpp src/archive/Crc32.cpp
-  src/archive/DosDateTime.cpp src/archive/FileIoPosix.cpp src/archive/ReadAhead.cpp src/archive/TEndCentral.cpp
+  src/archive/DosDateTime.cpp src/archive/FileIo.cpp src/archive/FileIoPosix.cpp src/archive/ReadAhead.cpp src/archive/TEndCentral.cpp
   src/archive/TSortedZip.cpp src/archive/TZipHeaderInfo.cpp src/archive/ZipCrypto.cpp src/archive/ZipInput.cpp
   tests/archive/fuzz/ReaderFuzzer.cpp)
 tablefile_sources=(

@@ -152,6 +152,8 @@ class Folder {
 
  private:
   NativeFile Base() const;
+  // Another handle on this same folder (the working folder stays the working folder).
+  Folder Copy() const;
   Folder Walk(const std::string& relative, bool create, bool followLinks) const;
   Folder Enter(const std::string& name, bool create, bool followLinks) const;
 

@@ -286,9 +286,7 @@ Folder Folder::Open(const std::string& path, bool create) {
   return above.Walk(last, create, false);
 }
 
-Folder Folder::Descend(const std::string& relative, bool create) const { return Walk(relative, create, false); }
-
-Folder Folder::Walk(const std::string& relative, bool create, bool followLinks) const {
+Folder Folder::Copy() const {
   Folder folder;
   if (current_) {
     folder.current_ = true;
@@ -296,19 +294,8 @@ Folder Folder::Walk(const std::string& relative, bool create, bool followLinks) 
     folder.fd_ = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
     if (folder.fd_ < 0) folder.error_ = errno;
   }
-  std::size_t begin = 0;
-  while (folder.IsOpen() && begin < relative.size()) {
-    std::size_t end = relative.find('/', begin);
-    if (end == std::string::npos) end = relative.size();
-    const std::string part = relative.substr(begin, end - begin);
-    begin = end + 1;
-    if (part.empty() || part == ".") continue;
-    folder = folder.Enter(part, create, followLinks);
-  }
   return folder;
 }
-
-Folder Folder::Sub(const std::string& name, bool create) const { return Enter(name, create, false); }
 
 Folder Folder::Enter(const std::string& name, bool create, bool followLinks) const {
   Folder sub;

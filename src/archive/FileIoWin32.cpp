@@ -389,9 +389,7 @@ Folder Folder::Open(const std::string& path, bool create) {
   return above.Walk(last, create, false);
 }
 
-Folder Folder::Descend(const std::string& relative, bool create) const { return Walk(relative, create, false); }
-
-Folder Folder::Walk(const std::string& relative, bool create, bool followLinks) const {
+Folder Folder::Copy() const {
   Folder folder;
   folder.path_ = path_;
   if (!::DuplicateHandle(::GetCurrentProcess(), fd_, ::GetCurrentProcess(), &folder.fd_, 0, FALSE,
@@ -399,19 +397,8 @@ Folder Folder::Walk(const std::string& relative, bool create, bool followLinks) 
     folder.fd_ = kNoFile;
     folder.error_ = LastError();
   }
-  std::size_t begin = 0;
-  while (folder.IsOpen() && begin < relative.size()) {
-    std::size_t end = relative.find_first_of("/\\", begin);
-    if (end == std::string::npos) end = relative.size();
-    const std::string part = relative.substr(begin, end - begin);
-    begin = end + 1;
-    if (part.empty() || part == ".") continue;
-    folder = folder.Enter(part, create, followLinks);
-  }
   return folder;
 }
-
-Folder Folder::Sub(const std::string& name, bool create) const { return Enter(name, create, false); }
 
 Folder Folder::Enter(const std::string& name, bool create, bool followLinks) const {
   Folder sub;
