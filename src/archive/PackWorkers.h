@@ -1,6 +1,8 @@
 #pragma once
 // The workers that pack the files of one archive on all cores: each takes the next file in entry
-// order, reads it once for its CRC-32, then encrypts and deflates it into an EntryBody. The
+// order, reads it once for its CRC-32, then deflates, encrypts and hands it into an EntryBody. A
+// file longer than a piece (kPieceSize) is deflated in pieces, and the workers that have no file
+// of their own deflate the pieces of the others, so one large file keeps every core busy. The
 // writer, on the main thread, takes the files back in entry order: it waits for a file to be
 // opened, writes its local header, hands it the archive output, and waits until its packed bytes
 // follow that header. Whichever worker packs a file, its bytes are the same: the random part of
@@ -17,6 +19,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -61,12 +64,14 @@ class PackWorkers {
   };
   // Packed bytes held in memory by all the files in flight together, by default.
   static constexpr std::size_t kMemoryBudget = 32u << 20;
+  // The bytes of a file deflated as one piece. Each piece in flight holds about twice this.
+  static constexpr std::size_t kPieceSize = 1u << 20;
 
   // The number of workers for a setting: the setting itself, or one per hardware thread (at
   // least one) for 0.
   static int ThreadsFor(int setting);
 
-  // Starts the workers (no more than there are files).
+  // Starts the workers (none without files).
   PackWorkers(std::vector<PackSource> sources, const Settings& settings, std::function<void()> pump);
   // Stops the workers and waits for them; nothing they held is left behind.
   ~PackWorkers();
@@ -91,10 +96,14 @@ class PackWorkers {
     ZipOutput* output = nullptr;  // set when the file's turn has come
   };
   class Worker;
+  struct Piece;
 
   void Work();
   void Stop();
   bool Pack(Worker& worker, Slot& slot);
+  std::uint64_t DeflateInPieces(Worker& worker, const std::function<std::size_t(std::uint8_t*, std::size_t)>& read,
+                                const std::function<void(std::uint8_t*, std::size_t)>& write, std::uint32_t& crc);
+  void RunPiece(Worker& worker, Piece& piece);
   void Deliver(Slot& slot, const std::uint8_t* data, std::size_t size);
   void CheckStop() const;
   void WaitFor(std::size_t index, State state);
@@ -102,6 +111,7 @@ class PackWorkers {
   std::vector<Slot> slots_;
   Settings settings_;
   std::function<void()> pump_;
+  std::size_t workers_;     // threads started
   std::size_t window_;      // files in flight at most
   std::size_t bufferSize_;  // memory per file
 
@@ -110,6 +120,10 @@ class PackWorkers {
   std::condition_variable progress_;       // the main thread waits for a file
   std::size_t next_ = 0;                   // the next file to take
   std::size_t finished_ = 0;               // files the archive has taken
+  std::size_t packing_ = 0;                // files a worker is packing
+  std::deque<std::shared_ptr<Piece>> pieces_;  // pieces waiting for a worker
+  std::size_t piecesInFlight_ = 0;         // pieces read and not yet written, of all files
+  std::condition_variable pieceDone_;      // a worker finished a piece
   bool failed_ = false;                    // a file failed: take no more
   std::atomic<bool> stop_ = false;         // the run ends: stop at once
   std::vector<std::thread> threads_;

@@ -343,16 +343,26 @@ TEST_F(ArchiveWriterTest, ReaderSideDescribesTheNewArchiveAndBusyIsRestored) {
 
 // --- packing on several threads ---
 
+// Text that deflate finds repeats in, all along and across the pieces of a large file.
+std::string RepetitiveText(std::size_t size) {
+  std::string s;
+  for (unsigned i = 0; s.size() < size; ++i)
+    s += "<z:row id='" + std::to_string(i) + "' name='name" + std::to_string(i * 7919 % 1009) + "'/>\n";
+  s.resize(size);
+  return s;
+}
+
 // The workers pack the files in any order; the archive is the same whatever their number, with
 // the same header bytes. Files of several sizes, some far beyond the memory a file may hold, so
-// that they wait in temporary files until their turn.
+// that they wait in temporary files until their turn, and some deflated in pieces (one ending
+// exactly on a piece's end).
 class ParallelPackTest : public ArchiveWriterTest {
  protected:
   void SetUp() override {
     ArchiveWriterTest::SetUp();
     WriteFile(work + "/A_big.xml", Incompressible(3 << 20, 1));
     WriteFile(work + "/B_empty.xml", "");
-    WriteFile(work + "/C_text.xml", std::string(700000, 'x') + Incompressible(200000, 2));
+    WriteFile(work + "/C_text.xml", RepetitiveText(2500000));
     WriteFile(work + "/D_rand.bin", Incompressible(1 << 20, 3));
     WriteFile(work + "/sub/E_tiny.xml", "e");
     WriteFile(work + "/sub/F_rand.bin", Incompressible(600000, 4));
@@ -418,6 +428,10 @@ TEST_F(ParallelPackTest, ArchiveIsTheSameOnAnyNumberOfThreads) {
   const std::string reference = PackOn(tmp / "one.dmp", 1, 0);
   ASSERT_EQ(Parse(reference).entries.size(), 7u);
   ExpectSoundToOtherTools(tmp / "one.dmp");
+  // Each piece draws on the one before it: the text packs nearly as small as in one stream.
+  const ParsedEntry text = Parse(reference).entries[2];
+  ASSERT_EQ(text.name, StoredDir(work) + "C_text.xml");
+  EXPECT_LE(text.compressedSize, RawDeflate(RepetitiveText(2500000), 6).size() * 101 / 100 + 12);
   struct Case {
     int threads;
     std::size_t bufferSize;  // bytes a file holds in memory before it waits in a temporary file
