@@ -642,31 +642,13 @@ void ArchiveWriter::Run::WriteCentralDirectory() {
 // Runs a step that may wait long for the disk (a sync) on another thread, while this one keeps
 // handling events. A cancel request ends the wait only when the step may still be undone.
 void ArchiveWriter::Run::Aside(const std::function<void()>& step, bool cancellable) {
-  std::exception_ptr failure;
-  std::atomic<bool> finished = false;
-  std::thread worker([&] {
-    try {
-      step();
-    } catch (...) {
-      failure = std::current_exception();
+  platform::RunHandlingEvents(step, [this, cancellable] {
+    if (cancellable) {
+      HandleEvents();
+    } else if (w_.DoProcessMessages) {
+      platform::PumpEvents();
     }
-    finished = true;
   });
-  try {
-    while (!finished) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      if (cancellable) {
-        HandleEvents();
-      } else if (w_.DoProcessMessages) {
-        platform::PumpEvents();
-      }
-    }
-  } catch (...) {
-    worker.join();
-    throw;
-  }
-  worker.join();
-  if (failure) std::rethrow_exception(failure);
 }
 
 // Puts the finished temporary file in place of the archive. A rename replaces the old archive (if

@@ -30,39 +30,6 @@ void WaitHandlingEvents(std::unique_lock<std::mutex>& lock, std::condition_varia
 
 }  // namespace
 
-void RunHandlingEvents(const std::function<void()>& work) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool finished = false;
-  std::exception_ptr error;
-  std::thread worker([&] {
-    std::exception_ptr caught;
-    try {
-      work();
-    } catch (...) {
-      caught = std::current_exception();
-    }
-    std::lock_guard lock(mutex);
-    error = caught;
-    finished = true;
-    changed.notify_all();
-  });
-  {
-    std::unique_lock lock(mutex);
-    try {
-      WaitHandlingEvents(lock, changed, [&] { return finished; });
-    } catch (...) {
-      // An event handler raised: the work still owns the connection, so it is waited for.
-      changed.wait(lock, [&] { return finished; });
-      lock.unlock();
-      worker.join();
-      throw;
-    }
-  }
-  worker.join();
-  if (error) std::rethrow_exception(error);
-}
-
 TStatementSender::TStatementSender(db::TDbQuery& query) : query_(query), thread_([this] { Run(); }) {}
 
 TStatementSender::~TStatementSender() {

@@ -11,16 +11,17 @@
 #include <string>
 #include <thread>
 
+#include "platform/EventPump.h"
+
 namespace db {
 class TDbQuery;
 }  // namespace db
 
 namespace migration {
 
-// Runs `work` on a thread of its own and returns when it is done, handling pending events every
-// few milliseconds while it runs; raises what `work` raised. `work` must leave the trace and the
-// windows alone: they belong to the calling thread.
-void RunHandlingEvents(const std::function<void()>& work);
+// Runs one database command off the user-interface thread (`work` must leave the trace alone, as
+// the windows).
+using platform::RunHandlingEvents;
 
 // Sends commands to the database on a thread of its own, one at a time, so that the next command
 // can be prepared while the database works on the previous one: the next Send or Wait raises

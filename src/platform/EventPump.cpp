@@ -1,10 +1,16 @@
 #include "platform/EventPump.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <thread>
 
 namespace platform {
 namespace {
+
+// How long RunHandlingEvents goes without a tick: well inside what a user notices.
+constexpr std::chrono::milliseconds kTickSlice(10);
 
 IEventPump*& Current() {
   static IEventPump* current = nullptr;
@@ -29,6 +35,46 @@ bool WaitForEvents(int ms) {
     return false;
   }
   return Current()->WaitForEvents(ms);
+}
+
+void RunHandlingEvents(const std::function<void()>& work, const std::function<void()>& tick) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool finished = false;
+  std::exception_ptr failure;
+  std::thread worker([&] {
+    std::exception_ptr caught;
+    try {
+      work();
+    } catch (...) {
+      caught = std::current_exception();
+    }
+    std::lock_guard lock(mutex);
+    failure = caught;
+    finished = true;
+    changed.notify_all();
+  });
+  std::unique_lock lock(mutex);
+  while (!changed.wait_for(lock, kTickSlice, [&] { return finished; })) {
+    lock.unlock();
+    try {
+      if (tick) {
+        tick();
+      } else {
+        PumpEvents();
+      }
+    } catch (...) {
+      lock.lock();
+      changed.wait(lock, [&] { return finished; });
+      lock.unlock();
+      worker.join();
+      throw;
+    }
+    lock.lock();
+  }
+  lock.unlock();
+  worker.join();
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 // through it. Without an installed pump nothing is handled and a wait simply sleeps, which is
 // what a console tool such as dmptool and the headless tests need.
 
+#include <functional>
+
 namespace platform {
 
 class IEventPump {
@@ -37,5 +39,13 @@ void PumpEvents();
 // Waits up to `ms` milliseconds for an event through the installed pump; without one it sleeps
 // for the whole time. Returns false when the time ran out without an event (at once for ms <= 0).
 bool WaitForEvents(int ms);
+
+// Runs `work` on a thread of its own and returns when it is done, meanwhile calling `tick` on the
+// calling thread every few milliseconds (PumpEvents when no tick is given), so that a command that
+// keeps the database or the disk busy does not freeze the windows. `work` must leave the windows
+// alone: they belong to the calling thread. What `work` raised passes on; when `tick` raises (a
+// cancel request), `work` is still waited for, since it may use what the caller then releases,
+// and the tick's exception passes on.
+void RunHandlingEvents(const std::function<void()>& work, const std::function<void()>& tick = {});
 
 }  // namespace platform
