@@ -220,6 +220,10 @@ cmd_start() {
       setup_cluster "$p"
       recreate_db "$p"
       touch "$ENVDIR/state/$p.ready"
+    else
+      # A cluster set up before the traits last changed gets them as they are now.
+      admin_psql "$p" template1 -f "$SQLDIR/traits.sql" >/dev/null
+      admin_psql "$p" "${DB[$p]}" -f "$SQLDIR/traits.sql" >/dev/null
     fi
   done
 }
