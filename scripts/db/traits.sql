@@ -38,16 +38,8 @@ CREATE EVENT TRIGGER kb_fold_created_names ON ddl_command_end
   WHEN TAG IN ('CREATE TABLE')
   EXECUTE FUNCTION public.kb_fold_created_names();
 
--- KingbaseES has a one-argument to_timestamp(text); an empty text gives NULL. Written in
--- PL/pgSQL rather than SQL: a SQL function is inlined, that is parsed again, at every call in a
--- statement, which made a multi-row INSERT with many dates a third slower than KingbaseES's
--- built-in function would.
+-- KingbaseES has a one-argument to_timestamp(text); an empty text gives NULL.
 CREATE OR REPLACE FUNCTION public.to_timestamp(text) RETURNS timestamp
-LANGUAGE plpgsql STABLE AS $$
-BEGIN
-  IF btrim($1) = '' THEN
-    RETURN NULL;
-  END IF;
-  RETURN $1::timestamp;
-END
+LANGUAGE sql STABLE AS $$
+  SELECT CASE WHEN btrim($1) = '' THEN NULL ELSE $1::timestamp END
 $$;
