@@ -1,6 +1,5 @@
 #include "archive/ArchiveWriter.h"
 
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <exception>
@@ -8,7 +7,6 @@
 #include <functional>
 #include <set>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 
 #include "archive/ArchiveErrors.h"

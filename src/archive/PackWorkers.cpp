@@ -1,7 +1,6 @@
 #include "archive/PackWorkers.h"
 
 #include <algorithm>
-#include <chrono>
 #include <optional>
 #include <utility>
 
@@ -13,6 +12,7 @@
 #include "archive/ZipCrypto.h"
 #include "archive/ZipFormat.h"
 #include "archive/ZipOutput.h"
+#include "platform/EventPump.h"
 #include "platform/FileSystem.h"
 
 namespace archive {
@@ -22,8 +22,6 @@ constexpr std::size_t kCrcBlock = 8192;     // CRC pre-pass
 constexpr std::size_t kStoreBlock = 32768;  // stored entries
 // A file that keeps changing while it is packed is given up after this many attempts.
 constexpr int kPackAttempts = 3;
-// The main thread handles events at least this often while it waits for a worker.
-constexpr auto kWaitSlice = std::chrono::milliseconds(10);
 // Pieces a worker keeps, with their buffers, for its next ones.
 constexpr std::size_t kSparePieces = 2;
 
@@ -366,12 +364,11 @@ void PackWorkers::Deliver(Slot& slot, const std::uint8_t* data, std::size_t size
 void PackWorkers::WaitFor(std::size_t index, State state) {
   Slot& slot = slots_.at(index);
   std::unique_lock<std::mutex> lock(mutex_);
-  while (slot.state != State::Failed && slot.state < state) {
-    progress_.wait_for(lock, kWaitSlice);
-    lock.unlock();
-    if (pump_) pump_();
-    lock.lock();
-  }
+  platform::WaitHandlingEvents(
+      lock, progress_, [&] { return slot.state == State::Failed || slot.state >= state; },
+      [this] {
+        if (pump_) pump_();
+      });
   if (slot.state == State::Failed) std::rethrow_exception(slot.failure);
 }
 

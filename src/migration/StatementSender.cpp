@@ -1,34 +1,11 @@
 #include "migration/StatementSender.h"
 
-#include <chrono>
 #include <utility>
 
 #include "db/DbQuery.h"
 #include "platform/EventPump.h"
 
 namespace migration {
-namespace {
-
-// How long the waiting thread goes without handling events: well inside what a user notices.
-constexpr std::chrono::milliseconds kEventSlice(10);
-
-// Waits on `changed` until `done` holds, handling pending events between slices with the lock
-// released, so that the worker can report meanwhile. Returns, or raises, with the lock held.
-template <typename Done>
-void WaitHandlingEvents(std::unique_lock<std::mutex>& lock, std::condition_variable& changed, Done done) {
-  while (!changed.wait_for(lock, kEventSlice, done)) {
-    lock.unlock();
-    try {
-      platform::PumpEvents();
-    } catch (...) {
-      lock.lock();
-      throw;
-    }
-    lock.lock();
-  }
-}
-
-}  // namespace
 
 TStatementSender::TStatementSender(db::TDbQuery& query) : query_(query), thread_([this] { Run(); }) {}
 
@@ -54,7 +31,7 @@ void TStatementSender::Send(std::string command) {
 
 void TStatementSender::Wait() {
   std::unique_lock lock(mutex_);
-  WaitHandlingEvents(lock, changed_, [this] { return !pending_; });
+  platform::WaitHandlingEvents(lock, changed_, [this] { return !pending_; });
   if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
 }
 

@@ -19,8 +19,8 @@ class TDbQuery;
 
 namespace migration {
 
-// Runs one database command off the user-interface thread (`work` must leave the trace alone, as
-// the windows).
+// Runs one database command off the user-interface thread; the command must leave the trace alone,
+// as it leaves the windows.
 using platform::RunHandlingEvents;
 
 // Sends commands to the database on a thread of its own, one at a time, so that the next command

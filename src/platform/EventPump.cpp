@@ -1,16 +1,11 @@
 #include "platform/EventPump.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <exception>
-#include <mutex>
 #include <thread>
 
 namespace platform {
 namespace {
-
-// How long RunHandlingEvents goes without a tick: well inside what a user notices.
-constexpr std::chrono::milliseconds kTickSlice(10);
 
 IEventPump*& Current() {
   static IEventPump* current = nullptr;
@@ -55,22 +50,14 @@ void RunHandlingEvents(const std::function<void()>& work, const std::function<vo
     changed.notify_all();
   });
   std::unique_lock lock(mutex);
-  while (!changed.wait_for(lock, kTickSlice, [&] { return finished; })) {
+  try {
+    WaitHandlingEvents(lock, changed, [&] { return finished; }, tick);
+  } catch (...) {
+    // The tick raised: the work may still use what the caller is about to release.
+    changed.wait(lock, [&] { return finished; });
     lock.unlock();
-    try {
-      if (tick) {
-        tick();
-      } else {
-        PumpEvents();
-      }
-    } catch (...) {
-      lock.lock();
-      changed.wait(lock, [&] { return finished; });
-      lock.unlock();
-      worker.join();
-      throw;
-    }
-    lock.lock();
+    worker.join();
+    throw;
   }
   lock.unlock();
   worker.join();

@@ -4,7 +4,10 @@
 // through it. Without an installed pump nothing is handled and a wait simply sleeps, which is
 // what a console tool such as dmptool and the headless tests need.
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 namespace platform {
 
@@ -39,6 +42,32 @@ void PumpEvents();
 // Waits up to `ms` milliseconds for an event through the installed pump; without one it sleeps
 // for the whole time. Returns false when the time ran out without an event (at once for ms <= 0).
 bool WaitForEvents(int ms);
+
+// How long a thread waiting for another one goes without handling events: well inside what a user
+// notices.
+inline constexpr std::chrono::milliseconds kEventSlice(10);
+
+// Waits on `changed` until `done` holds, calling `tick` (PumpEvents when no tick is given) with the
+// lock released between slices of kEventSlice, so that the other thread can report meanwhile.
+// Returns, or raises what `tick` raised, with the lock held.
+template <typename Done>
+void WaitHandlingEvents(std::unique_lock<std::mutex>& lock, std::condition_variable& changed, Done done,
+                        const std::function<void()>& tick = {}) {
+  while (!changed.wait_for(lock, kEventSlice, done)) {
+    lock.unlock();
+    try {
+      if (tick) {
+        tick();
+      } else {
+        PumpEvents();
+      }
+    } catch (...) {
+      lock.lock();
+      throw;
+    }
+    lock.lock();
+  }
+}
 
 // Runs `work` on a thread of its own and returns when it is done, meanwhile calling `tick` on the
 // calling thread every few milliseconds (PumpEvents when no tick is given), so that a command that
