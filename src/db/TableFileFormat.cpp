@@ -26,7 +26,7 @@ int HexDigit(char c) {
 }
 
 [[noreturn]] void BadValue(const DbColumn& column, std::string_view why) {
-  throw ETableFileError("Invalid value in column \"" + column.name + "\" (" + FieldTypeName(column.type) +
+  throw ETableFileError("Invalid value in column " + QuoteName(column.name) + " (" + FieldTypeName(column.type) +
                         "): " + std::string(why));
 }
 
@@ -93,7 +93,7 @@ TFieldType FieldTypeFromXml(std::string_view dt, std::string_view dbType, bool f
   if (dt == "time" || dt == "time.tz") return TFieldType::ftTime;
   if (dt == "bin.hex") return isLong ? TFieldType::ftBlob : fixed ? TFieldType::ftBytes : TFieldType::ftVarBytes;
   if (dt == "uuid") return TFieldType::ftGuid;
-  throw ETableFileError("Unsupported data type in the file's schema: dt:type='" + std::string(dt) + "'");
+  throw ETableFileError("Unsupported data type in the file's schema: dt:type=" + QuoteName(dt));
 }
 
 std::size_t EncodeUtf8(char32_t code, char* out) {
@@ -172,6 +172,22 @@ bool IsPlainXmlName(std::string_view name) {
   return true;
 }
 
+bool IsValidUtf8(std::string_view text) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    if (static_cast<unsigned char>(*p) < 0x80) {
+      ++p;
+      continue;
+    }
+    char32_t code;
+    const int length = DecodeUtf8(p, end, code);
+    if (length <= 0) return false;
+    p += length;
+  }
+  return true;
+}
+
 void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out) {
   out.clear();
   switch (column.type) {
@@ -188,12 +204,17 @@ void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out
       return;
     }
     case TFieldType::ftDateTime:
-    case TFieldType::ftTimeStamp:
+    case TFieldType::ftTimeStamp: {
+      // The date ends at the first blank: after ten characters, or more for a year of five
+      // digits (10000 and later), which XML Schema's dateTime allows and FromXmlValue reads back.
       out.assign(value);
-      if (out.size() > 10 && out[10] == ' ') out[10] = 'T';
+      const std::size_t blank = out.find(' ');
+      if (blank != std::string::npos && blank >= 10) out[blank] = 'T';
       return;
+    }
     case TFieldType::ftBoolean:
-      out = value == "True" ? "1" : value == "False" ? "0" : std::string(value);
+      // ADO writes True and False; the AsString text is already that.
+      out.assign(value);
       return;
     case TFieldType::ftFloat:
     case TFieldType::ftSingle:
@@ -204,18 +225,7 @@ void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out
   }
   // Text: every character has a form in the file (control characters and U+FFFE / U+FFFF
   // included, as ADO writes them); only bytes that are no UTF-8 have none.
-  const char* p = value.data();
-  const char* const end = p + value.size();
-  while (p < end) {
-    if (static_cast<unsigned char>(*p) < 0x80) {
-      ++p;
-      continue;
-    }
-    char32_t code;
-    const int length = DecodeUtf8(p, end, code);
-    if (length <= 0) BadValue(column, "the text is not valid UTF-8");
-    p += length;
-  }
+  if (!IsValidUtf8(value)) BadValue(column, "the text is not valid UTF-8");
   out.assign(value);
 }
 
@@ -256,7 +266,168 @@ void AddLeadingZero(std::string& number) {
 
 }  // namespace
 
-void FromXmlValue(const DbColumn& column, std::string& value) {
+// Digits of a date or time field: exactly `count` of them (at least `count` with `more`), at `i`.
+bool TakeDigits(std::string_view text, std::size_t& i, std::size_t count, bool more, unsigned long& out) {
+  const std::size_t start = i;
+  out = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9' && (more || i - start < count)) {
+    if (out < 100000000) out = out * 10 + static_cast<unsigned long>(text[i] - '0');
+    ++i;
+  }
+  return i - start >= count;
+}
+
+bool IsLeapYear(unsigned long year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// [-]YYYY-MM-DD, the year of four or more digits, the day within its month.
+bool TakeDate(std::string_view text, std::size_t& i) {
+  if (i < text.size() && text[i] == '-') ++i;
+  unsigned long year, month, day;
+  if (!TakeDigits(text, i, 4, true, year) || i >= text.size() || text[i++] != '-') return false;
+  if (!TakeDigits(text, i, 2, false, month) || i >= text.size() || text[i++] != '-') return false;
+  if (!TakeDigits(text, i, 2, false, day) || month < 1 || month > 12 || day < 1) return false;
+  static constexpr unsigned long kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return day <= kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+}
+
+// hh:mm:ss[.fraction]
+bool TakeTime(std::string_view text, std::size_t& i) {
+  unsigned long hour, minute, second, fraction;
+  if (!TakeDigits(text, i, 2, false, hour) || i >= text.size() || text[i++] != ':') return false;
+  if (!TakeDigits(text, i, 2, false, minute) || i >= text.size() || text[i++] != ':') return false;
+  if (!TakeDigits(text, i, 2, false, second) || hour > 23 || minute > 59 || second > 59) return false;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    if (!TakeDigits(text, i, 1, true, fraction)) return false;
+  }
+  return true;
+}
+
+// A time zone after a date or time: Z, or +hh:mm / -hh:mm.
+bool TakeZone(std::string_view text, std::size_t& i) {
+  if (i == text.size()) return true;
+  if (text[i] == 'Z') return ++i == text.size();
+  if (text[i] != '+' && text[i] != '-') return false;
+  ++i;
+  unsigned long hours, minutes;
+  if (!TakeDigits(text, i, 2, false, hours) || i >= text.size() || text[i++] != ':') return false;
+  return TakeDigits(text, i, 2, false, minutes) && hours <= 14 && minutes <= 59 && i == text.size();
+}
+
+// A whole number in `text` -> its plain digits with an optional '-', within `range`. With
+// `range.decimalForm` also a decimal or exponent form whose fraction is all zeros.
+bool ToWholeNumber(std::string& text, const WholeNumberRange& range) {
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++i;
+  std::string digits;  // integer and fraction digits, without leading zeros of the whole
+  std::int64_t point = 0;  // where the decimal point stands in `digits`
+  bool any = false;
+  auto take = [&](bool fraction) {
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      any = true;
+      if (digits.empty() && text[i] == '0') {
+        if (fraction) --point;
+        continue;
+      }
+      digits.push_back(text[i]);
+      if (!fraction) ++point;
+    }
+  };
+  take(false);
+  if (range.decimalForm && i < text.size() && text[i] == '.') {
+    ++i;
+    take(true);
+  }
+  if (!any) return false;
+  if (range.decimalForm && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    const bool down = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    std::int64_t exponent = 0;
+    const std::size_t start = i;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+      if (exponent < 1000000) exponent = exponent * 10 + (text[i] - '0');
+    if (i == start) return false;
+    point += down ? -exponent : exponent;
+  }
+  if (i != text.size()) return false;
+  // The digits after the point must all be zeros: a whole number; none before it: zero.
+  if (point < 0) point = digits.empty() ? 0 : point;
+  if (static_cast<std::int64_t>(digits.size()) > point &&
+      digits.find_first_not_of('0', static_cast<std::size_t>(std::max<std::int64_t>(point, 0))) != std::string::npos) {
+    return false;
+  }
+  if (point > 20) return false;
+  digits.resize(static_cast<std::size_t>(point), '0');
+  std::uint64_t magnitude = 0;
+  for (char c : digits) {
+    const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+    if (magnitude > (UINT64_MAX - digit) / 10) return false;
+    magnitude = magnitude * 10 + digit;
+  }
+  if (magnitude > (negative ? range.maxNegative : range.maxPositive)) return false;
+  text = magnitude == 0 ? "0" : (negative ? "-" : "") + std::to_string(magnitude);
+  return true;
+}
+
+}  // namespace
+
+WholeNumberRange WholeNumberRangeFor(std::string_view dt, int precision, TFieldType type) {
+  auto signedBits = [](int bits) {
+    return WholeNumberRange{(std::uint64_t{1} << (bits - 1)) - 1, std::uint64_t{1} << (bits - 1), false};
+  };
+  auto unsignedBits = [](int bits) {
+    return WholeNumberRange{bits == 64 ? UINT64_MAX : (std::uint64_t{1} << bits) - 1, 0, false};
+  };
+  if (dt == "i1") return signedBits(8);
+  if (dt == "ui1") return unsignedBits(8);
+  if (dt == "ui2") return unsignedBits(16);
+  if (dt == "ui4") return unsignedBits(32);
+  if (dt == "ui8") return unsignedBits(64);
+  if ((dt == "number" || dt == "fixed.14.4") && precision > 0 && precision < 19) {
+    std::uint64_t largest = 1;
+    for (int k = 0; k < precision; ++k) largest *= 10;
+    return {largest - 1, largest - 1, true};
+  }
+  switch (type) {
+    case TFieldType::ftSmallint: return signedBits(16);
+    case TFieldType::ftWord: return unsignedBits(16);
+    case TFieldType::ftLargeint: return signedBits(64);
+    default: return signedBits(32);
+  }
+}
+
+std::string QuoteName(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(1, '"');
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const auto c = static_cast<unsigned char>(*p);
+    char32_t code;
+    const int length = c < 0x80 ? 1 : DecodeUtf8(p, end, code);
+    if (length <= 0 || c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      ++p;
+      continue;
+    }
+    if (c == '"' || c == '\\') out += '\\';
+    out.append(p, static_cast<std::size_t>(length));
+    p += length;
+  }
+  out += '"';
+  return out;
+}
+
+bool IsXmlChar(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+void FromXmlValue(const DbColumn& column, std::string& value, const WholeNumberRange* range) {
   switch (column.type) {
     case TFieldType::ftBytes:
     case TFieldType::ftVarBytes:
@@ -274,13 +445,25 @@ void FromXmlValue(const DbColumn& column, std::string& value) {
     case TFieldType::ftDateTime:
     case TFieldType::ftTimeStamp:
     case TFieldType::ftDate:
-    case TFieldType::ftTime:
-      if (value.size() > 10 && value[10] == 'T' && column.type != TFieldType::ftTime) value[10] = ' ';
-      // A UTC designator after the time adds nothing to the stored wall-clock value.
-      if (value.size() >= 2 && value.back() == 'Z' && value[value.size() - 2] >= '0' && value[value.size() - 2] <= '9') {
-        value.pop_back();
+    case TFieldType::ftTime: {
+      // A date, a time, or a date and a time joined by 'T' (a blank in the AsString text), each
+      // field within its range: a value that is no date would only fail at the INSERT.
+      std::size_t i = 0;
+      bool valid;
+      if (column.type == TFieldType::ftTime) {
+        valid = TakeTime(value, i);
+      } else {
+        valid = TakeDate(value, i);
+        if (valid && i < value.size() && (value[i] == 'T' || value[i] == ' ')) {
+          value[i++] = ' ';
+          valid = TakeTime(value, i);
+        }
       }
+      if (!valid || !TakeZone(value, i)) BadValue(column, "not a valid date or time");
+      // A UTC designator after the time adds nothing to the stored wall-clock value.
+      if (value.back() == 'Z') value.pop_back();
       return;
+    }
     case TFieldType::ftBoolean:
       if (value == "1" || value == "-1" || EqualsNoCase(value, "true")) value = "True";
       else if (value == "0" || EqualsNoCase(value, "false")) value = "False";
@@ -297,9 +480,15 @@ void FromXmlValue(const DbColumn& column, std::string& value) {
     case TFieldType::ftInteger:
     case TFieldType::ftWord:
     case TFieldType::ftAutoInc:
-    case TFieldType::ftLargeint:
-      if (!IsNumberText(value, false)) BadValue(column, "not a whole number");
+    case TFieldType::ftLargeint: {
+      const WholeNumberRange own = WholeNumberRangeFor({}, 0, column.type);
+      const WholeNumberRange& r = range ? *range : own;
+      if (!IsNumberText(value, r.decimalForm)) BadValue(column, "not a whole number");
+      if (!ToWholeNumber(value, r)) {
+        BadValue(column, IsNumberText(value, false) ? "the number is out of the column's range" : "not a whole number");
+      }
       return;
+    }
     case TFieldType::ftBCD:
     case TFieldType::ftFMTBcd:
     case TFieldType::ftCurrency:

@@ -42,15 +42,35 @@ bool IsPlainXmlName(std::string_view name);
 // not UTF-8 raises ETableFileError, naming the column.
 void ToXmlValue(const DbColumn& column, std::string_view value, std::string& out);
 
+// The values a whole-number column may hold, from the dt:type it was saved with.
+struct WholeNumberRange {
+  std::uint64_t maxPositive = 0;
+  std::uint64_t maxNegative = 0;  // the magnitude of the smallest value
+  bool decimalForm = false;       // saved as a number: "5.0", ".0000" and "1E3" are whole numbers too
+};
+// The range of a column saved with `dtType` (and, for "number", `precision` digits) that loads
+// as `type`; the field type's own range for other dt:types.
+WholeNumberRange WholeNumberRangeFor(std::string_view dtType, int precision, TFieldType type);
+
 // The text of a value in the file -> its AsString text, in place. Raises ETableFileError for
-// values that do not fit the column's type (a non-number in a number column, bad hex, ...).
-void FromXmlValue(const DbColumn& column, std::string& value);
+// values that do not fit the column's type (a non-number in a number column, a whole number out
+// of its range, a date that is no date, bad hex, ...). `range` narrows or widens the field
+// type's own range of whole numbers.
+void FromXmlValue(const DbColumn& column, std::string& value, const WholeNumberRange* range = nullptr);
+
+// A name or other text from a file, quoted for a message: control characters, '"', '\\' and bytes
+// that are no UTF-8 are escaped, so the message shows it whole whatever it holds.
+std::string QuoteName(std::string_view text);
+
+// XML's Char production: the characters a document may hold.
+bool IsXmlChar(char32_t code);
 
 // UTF-8, as the file holds it. EncodeUtf8 writes the 1 to 4 bytes of `code` and returns their
 // number. DecodeUtf8 reads the character at `p`: its length, 0 when [p, end) ends inside it, -1
 // when the bytes are no UTF-8 character (stray or missing continuation byte, overlong form,
 // surrogate, beyond U+10FFFF).
 std::size_t EncodeUtf8(char32_t code, char* out);
+bool IsValidUtf8(std::string_view text);
 int DecodeUtf8(const char* p, const char* end, char32_t& code);
 
 }  // namespace db::tablefile

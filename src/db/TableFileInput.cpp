@@ -14,6 +14,8 @@ namespace {
 
 std::string SystemMessage(int error) { return std::error_code(error, std::generic_category()).message(); }
 
+bool IsFirstCharacter(int c) { return c == '<' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 }  // namespace
 
 TableFileInput::TableFileInput(const std::string& path) : path_(path) {
@@ -29,6 +31,10 @@ TableFileInput::TableFileInput(const std::string& path) : path_(path) {
   } else if (got >= 2 && mark[0] == 0xFE && mark[1] == 0xFF) {
     encoding_ = Encoding::kUtf16Be;
     start_ = 2;
+  } else if (got >= 2 && (mark[0] == 0) != (mark[1] == 0) && IsFirstCharacter(mark[0] | mark[1])) {
+    // No byte-order mark: the first character ('<' or white space) with a zero byte beside it
+    // tells UTF-16 and its byte order, as XML's autodetection does (XML 1.0, Appendix F).
+    encoding_ = mark[1] == 0 ? Encoding::kUtf16Le : Encoding::kUtf16Be;
   }
   if (encoding_ != Encoding::kUtf8) raw_.resize(16 * 1024);
   Rewind();
@@ -44,6 +50,7 @@ void TableFileInput::Rewind() {
   }
   rawBegin_ = rawEnd_ = 0;
   malformed_ = false;
+  replaced_ = 0;
 }
 
 std::size_t TableFileInput::ReadBytes(unsigned char* out, std::size_t capacity) {
@@ -89,11 +96,14 @@ std::size_t TableFileInput::ReadUtf16(char* out, std::size_t capacity) {
     if (code >= 0xD800 && code <= 0xDFFF) {
       const char32_t low = available >= 4 ? unit(rawBegin_ + 2) : 0;
       if (code >= 0xDC00 || low < 0xDC00 || low > 0xDFFF) {
-        malformed_ = true;
-        break;
+        // A lone surrogate has no UTF-8 form: U+FFFD stands for it, as for text read from the
+        // database, and is counted.
+        code = 0xFFFD;
+        ++replaced_;
+      } else {
+        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        used = 4;
       }
-      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-      used = 4;
     }
     rawBegin_ += used;
     n += EncodeUtf8(code, out + n);

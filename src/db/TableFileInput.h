@@ -1,9 +1,10 @@
 #pragma once
 // The characters of a TableFile as UTF-8, whatever the file was saved in: UTF-8 with or without a
 // byte-order mark (ADO saving to a path), or UTF-16 with its byte-order mark (ADO saving through a
-// stream with the Unicode charset).
+// stream with the Unicode charset) or without one.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,8 +23,10 @@ class TableFileInput {
   // 0 at the end of the file or where a UTF-16 file holds no character (then Malformed()).
   // Raises ETableFileError when the file cannot be read.
   std::size_t Read(char* out, std::size_t capacity);
-  // A UTF-16 file holds an unpaired surrogate or ends inside a code unit.
+  // A UTF-16 file ends inside a code unit.
   bool Malformed() const { return malformed_; }
+  // Unpaired surrogates of a UTF-16 file read since the first character, each given as U+FFFD.
+  std::int64_t Replaced() const { return replaced_; }
   // Back to the first character.
   void Rewind();
 
@@ -41,6 +44,7 @@ class TableFileInput {
   std::size_t rawBegin_ = 0;
   std::size_t rawEnd_ = 0;
   bool malformed_ = false;
+  std::int64_t replaced_ = 0;
 };
 
 }  // namespace db::tablefile

@@ -115,6 +115,10 @@ TableFileWriter::TableFileWriter(const std::string& path, const std::vector<DbCo
   Impl& d = *impl_;
   d.path = path;
   d.columns = columns;
+  // A name is text like a value: bytes that are no UTF-8 would make the file unreadable.
+  for (const DbColumn& c : columns) {
+    if (!IsValidUtf8(c.name)) throw ETableFileError("Invalid column name " + QuoteName(c.name) + ": the text is not valid UTF-8");
+  }
   d.file = platform::OpenFile(path, "wb");
   if (!d.file) throw ETableFileError("Cannot create the file \"" + path + "\": " + SystemMessage(errno));
 
