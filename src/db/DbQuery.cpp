@@ -10,6 +10,7 @@
 #include "db/TableFileError.h"
 #include "db/TableFileReader.h"
 #include "db/TableFileWriter.h"
+#include "diag/SysLog.h"
 #include "platform/FileSystem.h"
 
 namespace db {
@@ -88,7 +89,12 @@ void TDbQuery::SaveToFile(const std::string& path, int /*format*/) {
 
 void TDbQuery::LoadFromFile(const std::string& path) {
   Close();
-  source_ = std::make_unique<TableFileReader>(path);
+  auto reader = std::make_unique<TableFileReader>(path);
+  if (const std::int64_t replaced = reader->ReplacedCharacters(); replaced > 0) {
+    diag::WriteSysLog(2, "The file \"" + path + "\" holds " + std::to_string(replaced) +
+                             " unpaired UTF-16 surrogate(s); each was read as U+FFFD");
+  }
+  source_ = std::move(reader);
   row_->Reset(source_->Columns().size());
   recNo_ = 0;
   eof_ = false;

@@ -264,7 +264,6 @@ void AddLeadingZero(std::string& number) {
   if (number.size() > sign && number[sign] == '.') number.insert(sign, 1, '0');
 }
 
-}  // namespace
 
 // Digits of a date or time field: exactly `count` of them (at least `count` with `more`), at `i`.
 bool TakeDigits(std::string_view text, std::size_t& i, std::size_t count, bool more, unsigned long& out) {

@@ -45,54 +45,6 @@ enum RowKind { kUpdated, kUnchanged, kInserted };
 // Where the reader stands inside rs:data.
 enum class Block { kData, kInsert, kDelete, kUpdate, kOriginal, kOriginalRead, kCurrent, kDataEnded, kFileEnded };
 
-// The qualified names of the format's elements and attributes under the prefixes the root
-// element declares (ADO always declares s, dt, rs and z; an undeclared namespace matches nothing).
-struct Names {
-  std::string schema, elementType, attributeType, datatype, extends;
-  std::string data, update, original, insert, remove, row;
-  std::string rsName, rsNumber, rsNullable, rsAutoIncrement, rsDbType, rsPrecision, rsScale, rsFixedLength, rsLong,
-      rsMaybeNull, rsForceNull, dtType, dtMaxLength;
-
-  void Declare(const Tag& root) {
-    std::string s, dt, rs, z;
-    for (const auto& a : root.attributes) {
-      if (a.name.substr(0, 6) != "xmlns:" || a.name.size() == 6) continue;
-      std::string uri;
-      TableFileTokenizer::AppendText(a, uri);
-      const std::string prefix(a.name.substr(6));
-      if (uri == kNsSchema) s = prefix;
-      else if (uri == kNsDataType) dt = prefix;
-      else if (uri == kNsRowset) rs = prefix;
-      else if (uri == kNsRow) z = prefix;
-    }
-    auto q = [](const std::string& prefix, const char* local) { return prefix.empty() ? std::string() : prefix + ":" + local; };
-    schema = q(s, "Schema");
-    elementType = q(s, "ElementType");
-    attributeType = q(s, "AttributeType");
-    datatype = q(s, "datatype");
-    extends = q(s, "extends");
-    data = q(rs, "data");
-    update = q(rs, "update");
-    original = q(rs, "original");
-    insert = q(rs, "insert");
-    remove = q(rs, "delete");
-    row = q(z, "row");
-    rsName = q(rs, "name");
-    rsNumber = q(rs, "number");
-    rsNullable = q(rs, "nullable");
-    rsAutoIncrement = q(rs, "autoincrement");
-    rsDbType = q(rs, "dbtype");
-    rsPrecision = q(rs, "precision");
-    rsScale = q(rs, "scale");
-    rsFixedLength = q(rs, "fixedlength");
-    rsLong = q(rs, "long");
-    rsMaybeNull = q(rs, "maybenull");
-    rsForceNull = q(rs, "forcenull");
-    dtType = q(dt, "type");
-    dtMaxLength = q(dt, "maxLength");
-  }
-};
-
 // One s:AttributeType as the file describes it; the attributes the reader has no use for
 // (rs:maydefer, rs:rowver, rs:basetable, rs:CommandTimeout, ...) are passed over.
 struct Described {
@@ -101,6 +53,8 @@ struct Described {
   int number = 0;
   std::uint64_t offset = 0;
   std::string dtType, dbType, maxLength, precision, scale, fixedLength, isLong, maybeNull, nullable, autoIncrement;
+  bool typed = false;  // a dt:type was found
+  WholeNumberRange range;
 };
 
 struct NameHash {
@@ -114,8 +68,8 @@ struct TableFileReader::Impl {
   explicit Impl(const std::string& path) : tokens(path) {}
 
   TableFileTokenizer tokens;
-  Names names;
   std::vector<DbColumn> columns;
+  std::vector<WholeNumberRange> ranges;  // per column
   std::vector<std::string> attributes;  // per column: the attribute name in z:row
   std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>> columnOf;
   std::vector<std::uint64_t> seenInRow;  // per column: the last row part that gave it a value
@@ -124,7 +78,8 @@ struct TableFileReader::Impl {
   std::int64_t rowCount = 0;
   bool reorder = false;  // the file's rows are not in the order they are shown in
   int phase = kUpdated;  // with `reorder`: the kind of row this pass serves
-  platform::TEventThrottle* throttle = nullptr;
+  bool checking = false;  // the first pass: every row is read, deleted ones too
+  std::int64_t replaced = 0;  platform::TEventThrottle* throttle = nullptr;
   DbRow scratch;
 
   // The next tag inside the root element, where the end of the file is premature.
@@ -134,68 +89,71 @@ struct TableFileReader::Impl {
     return tag;
   }
 
-  // Passes over the content of an element up to its end tag.
+  // Passes over the content of an element up to its end tag (the tokenizer matches the tags).
   void Skip(const Tag& tag) {
     if (tag.kind != Tag::Kind::kStart) return;
-    std::vector<std::string> open{std::string(tag.name)};
-    while (!open.empty()) {
+    for (std::size_t depth = 1; depth > 0;) {
       const Tag& t = NextInside();
-      if (t.kind == Tag::Kind::kStart) {
-        open.emplace_back(t.name);
-      } else if (t.kind == Tag::Kind::kEnd) {
-        if (t.name != open.back()) tokens.Fail("the end tag </" + std::string(t.name) + "> does not match <" + open.back() + ">");
-        open.pop_back();
-      }
+      if (t.kind == Tag::Kind::kStart) ++depth;
+      else if (t.kind == Tag::Kind::kEnd) --depth;
     }
   }
 
-  static void Take(const Tag& tag, const std::string& name, std::string& out) {
-    if (const TagAttribute* a = tag.Find(name)) {
-      out.clear();
-      TableFileTokenizer::AppendText(*a, out);
-    }
+  static bool Take(const Tag& tag, std::string_view uri, std::string_view local, std::string& out) {
+    const TagAttribute* a = tag.Find(uri, local);
+    if (!a) return false;
+    out.clear();
+    TableFileTokenizer::AppendText(*a, out);
+    return true;
   }
 
-  void TakeType(const Tag& tag, Described& d) const {
-    Take(tag, names.dtType, d.dtType);
-    Take(tag, names.rsDbType, d.dbType);
-    Take(tag, names.dtMaxLength, d.maxLength);
-    Take(tag, names.rsPrecision, d.precision);
-    Take(tag, names.rsScale, d.scale);
-    Take(tag, names.rsFixedLength, d.fixedLength);
-    Take(tag, names.rsLong, d.isLong);
-    Take(tag, names.rsMaybeNull, d.maybeNull);
+  // ADO's datatype attributes, by their namespace whatever its prefix: dt:type under a prefix
+  // bound to another URI is another attribute, and the column has no type from it.
+  static void TakeType(const Tag& tag, Described& d) {
+    if (Take(tag, kNsDataType, "type", d.dtType)) d.typed = true;
+    Take(tag, kNsRowset, "dbtype", d.dbType);
+    Take(tag, kNsDataType, "maxLength", d.maxLength);
+    Take(tag, kNsRowset, "precision", d.precision);
+    Take(tag, kNsRowset, "scale", d.scale);
+    Take(tag, kNsRowset, "fixedlength", d.fixedLength);
+    Take(tag, kNsRowset, "long", d.isLong);
+    Take(tag, kNsRowset, "maybenull", d.maybeNull);
   }
 
   Described ReadColumn(const Tag& tag, std::size_t index) {
     Described d;
     d.offset = tokens.TagOffset();
-    Take(tag, "name", d.attribute);
+    Take(tag, {}, "name", d.attribute);
     if (d.attribute.empty()) tokens.Fail("a column has no name");
     d.column.name = d.attribute;
-    Take(tag, names.rsName, d.column.name);
+    Take(tag, kNsRowset, "name", d.column.name);
     std::string number;
-    Take(tag, names.rsNumber, number);
     d.number = static_cast<int>(index) + 1;
-    if (tag.Find(names.rsNumber) && !ParseDigits(number, d.number)) {
-      tokens.Fail("column \"" + d.column.name + "\" has an invalid rs:number");
+    if (Take(tag, kNsRowset, "number", number) && !ParseDigits(number, d.number)) {
+      tokens.Fail("column " + QuoteName(d.column.name) + " has an invalid rs:number");
     }
-    Take(tag, names.rsNullable, d.nullable);
-    Take(tag, names.rsAutoIncrement, d.autoIncrement);
+    Take(tag, kNsRowset, "nullable", d.nullable);
+    Take(tag, kNsRowset, "autoincrement", d.autoIncrement);
     // The data type sits in an s:datatype child, or (also allowed by the schema language) on
     // the attribute type itself.
     TakeType(tag, d);
     if (tag.kind == Tag::Kind::kStart) {
       for (;;) {
         const Tag& child = NextInside();
-        if (child.Closes(names.attributeType)) break;
-        if (!child.Opens()) tokens.Fail("unexpected </" + std::string(child.name) + "> in the schema");
-        if (child.name == names.datatype) {
+        if (child.Closes(kNsSchema, "AttributeType")) break;
+        if (!child.Opens()) tokens.Fail("unexpected end tag " + QuoteName(child.name) + " in the schema");
+        if (child.Is(kNsSchema, "datatype")) {
           d.offset = tokens.TagOffset();
           TakeType(child, d);
         }
         Skip(child);
       }
+    }
+    // Without its type a column would load as text: numbers as text, binary values as hex.
+    if (!d.typed) {
+      tokens.FailAtOffset("the column " + QuoteName(d.column.name) + " has no data type (dt:type in the namespace " +
+                              kNsDataType + ")",
+                          d.offset);
     }
     try {
       d.column.type = FieldTypeFromXml(d.dtType, d.dbType, IsTrue(d.fixedLength), IsTrue(d.isLong), IsTrue(d.autoIncrement));
@@ -212,37 +170,37 @@ struct TableFileReader::Impl {
       d.column.type = TFieldType::ftInteger;
     }
     d.column.nullable = IsTrue(d.nullable) || IsTrue(d.maybeNull);
+    d.range = WholeNumberRangeFor(d.dtType, d.column.precision, d.column.type);
     return d;
   }
 
   // Reads up to and including the start of rs:data; fills the columns when `describe`.
   void ReadSchema(bool describe) {
     const Tag* t = &tokens.Next();
-    if (!t->Opens("xml")) tokens.Fail("the root element is not <xml>");
-    names.Declare(*t);
+    if (!t->Opens({}, "xml")) tokens.Fail("the root element is not <xml>");
     if (t->kind == Tag::Kind::kEmpty) tokens.Fail("the rowset schema (s:Schema) is missing");
     t = &NextInside();
-    if (!t->Opens(names.schema) || t->kind == Tag::Kind::kEmpty) tokens.Fail("the rowset schema (s:Schema) is missing");
+    if (!t->Opens(kNsSchema, "Schema") || t->kind == Tag::Kind::kEmpty) tokens.Fail("the rowset schema (s:Schema) is missing");
     t = &NextInside();
-    if (!t->Opens(names.elementType)) tokens.Fail("the row description (s:ElementType) is missing");
+    if (!t->Opens(kNsSchema, "ElementType")) tokens.Fail("the row description (s:ElementType) is missing");
     std::vector<Described> found;
     if (t->kind == Tag::Kind::kStart) {
       for (;;) {
         t = &NextInside();
-        if (t->Closes(names.elementType)) break;
-        if (t->Opens(names.attributeType) && describe) {
+        if (t->Closes(kNsSchema, "ElementType")) break;
+        if (t->Opens(kNsSchema, "AttributeType") && describe) {
           found.push_back(ReadColumn(*t, found.size()));
-        } else if (t->Opens(names.attributeType) || t->Opens(names.extends)) {
+        } else if (t->Opens(kNsSchema, "AttributeType") || t->Opens(kNsSchema, "extends")) {
           Skip(*t);
         } else {
-          tokens.Fail("unexpected <" + std::string(t->kind == Tag::Kind::kEnd ? "/" : "") + std::string(t->name) +
-                      "> in the schema");
+          tokens.Fail(std::string(t->kind == Tag::Kind::kEnd ? "unexpected end tag " : "unexpected element ") +
+                      QuoteName(t->name) + " in the schema");
         }
       }
     }
-    if (!NextInside().Closes(names.schema)) tokens.Fail("unexpected content after the row description");
+    if (!NextInside().Closes(kNsSchema, "Schema")) tokens.Fail("unexpected content after the row description");
     t = &NextInside();
-    if (!t->Opens(names.data)) tokens.Fail("the data section (rs:data) is missing");
+    if (!t->Opens(kNsRowset, "data")) tokens.Fail("the data section (rs:data) is missing");
     block = t->kind == Tag::Kind::kEmpty ? Block::kDataEnded : Block::kData;
     if (describe) Describe(found);
   }
@@ -252,11 +210,17 @@ struct TableFileReader::Impl {
     columns.clear();
     attributes.clear();
     columnOf.clear();
+    ranges.clear();
     for (auto& f : found) {
+      // A row's values stand under unprefixed attribute names; a prefixed one is no column's.
+      if (f.attribute.find(':') != std::string::npos) {
+        tokens.FailAtOffset("the column name " + QuoteName(f.attribute) + " cannot name a value (it has a prefix)", f.offset);
+      }
       if (!columnOf.emplace(f.attribute, columns.size()).second) {
-        tokens.FailAtOffset("the column name \"" + f.attribute + "\" appears twice", f.offset);
+        tokens.FailAtOffset("the column name " + QuoteName(f.attribute) + " appears twice", f.offset);
       }
       attributes.push_back(f.attribute);
+      ranges.push_back(f.range);
       columns.push_back(std::move(f.column));
     }
     seenInRow.assign(columns.size(), 0);
@@ -271,28 +235,26 @@ struct TableFileReader::Impl {
     const TagAttribute* forceNull = nullptr;
     std::size_t expected = 0;  // the attributes stand in column order, as a rule
     for (const auto& a : tag.attributes) {
+      // Attributes in a namespace carry no value; rs:forcenull names the columns set to NULL.
+      if (!a.uri.empty()) {
+        if (a.uri == kNsRowset && a.local == "forcenull") forceNull = &a;
+        continue;
+      }
       std::size_t c = expected;
       if (c >= attributes.size() || a.name != attributes[c]) {
         const auto it = columnOf.find(a.name);
-        if (it == columnOf.end()) {
-          // Qualified attributes carry no value; rs:forcenull names the columns set to NULL.
-          if (a.name.find(':') == std::string_view::npos) {
-            tokens.FailAt("a row holds the unknown column \"" + std::string(a.name) + "\"", a);
-          }
-          if (a.name == names.rsForceNull) forceNull = &a;
-          continue;
-        }
+        if (it == columnOf.end()) tokens.FailAt("a row holds the unknown column " + QuoteName(a.name), a);
         c = it->second;
       }
       expected = c + 1;
-      if (seenInRow[c] == rowParts) tokens.FailAt("the column \"" + std::string(a.name) + "\" appears twice in a row", a);
+      if (seenInRow[c] == rowParts) tokens.FailAt("the column " + QuoteName(a.name) + " appears twice in a row", a);
       seenInRow[c] = rowParts;
       std::string& value = row.values[c];
       value.clear();
       if (a.plain) value.assign(a.value);
       else TableFileTokenizer::AppendText(a, value);
       try {
-        FromXmlValue(columns[c], value);
+        FromXmlValue(columns[c], value, &ranges[c]);
       } catch (const ETableFileError& e) {
         tokens.FailAt(e.what(), a);
       }
@@ -305,7 +267,7 @@ struct TableFileReader::Impl {
       while ((from = list.find_first_not_of(" \t\r\n", from)) != std::string::npos) {
         const std::size_t to = std::min(list.find_first_of(" \t\r\n", from), list.size());
         const auto it = columnOf.find(std::string_view(list).substr(from, to - from));
-        if (it == columnOf.end()) tokens.FailAt("rs:forcenull names the unknown column \"" + list.substr(from, to - from) + "\"", *forceNull);
+        if (it == columnOf.end()) tokens.FailAt("rs:forcenull names the unknown column " + QuoteName(std::string_view(list).substr(from, to - from)), *forceNull);
         row.nulls[it->second] = 1;
         row.values[it->second].clear();
         from = to;
@@ -314,42 +276,76 @@ struct TableFileReader::Impl {
     Skip(tag);  // a row has no content; whatever stands inside is passed over
   }
 
+  // Whether a row of `kind` is decoded in this pass: in the first pass every row is; later,
+  // only the rows this pass serves (a row of another kind is passed over unread).
+  bool Wanted(int kind) const { return checking || !reorder || kind == phase; }
+
   // The next row to show, or false when rs:data and the file have ended. Deleted rows are read
-  // (a broken one still fails the file) but not shown.
+  // in the first pass (a broken one still fails the file) but not shown.
   bool NextRow(DbRow& row, int& kind) {
     for (;;) {
       if (block == Block::kFileEnded) return false;
       if (block == Block::kDataEnded) {
-        if (!NextInside().Closes("xml")) tokens.Fail("unexpected content after the data section");
+        if (!NextInside().Closes({}, "xml")) tokens.Fail("unexpected content after the data section");
         if (tokens.Next().kind != Tag::Kind::kEndOfFile) tokens.Fail("unexpected content after the root element");
         block = Block::kFileEnded;
         return false;
       }
       const Tag& t = NextInside();
-      if (t.Opens(names.row)) {
+      if (t.Opens(kNsRow, "row")) {
         switch (block) {
-          case Block::kData: ReadRow(t, row, false); kind = kUnchanged; return true;
-          case Block::kInsert: ReadRow(t, row, false); kind = kInserted; return true;
-          case Block::kDelete: ReadRow(t, scratch, false); continue;
-          case Block::kOriginal: ReadRow(t, row, false); block = Block::kOriginalRead; continue;
-          case Block::kCurrent: ReadRow(t, row, true); block = Block::kUpdate; kind = kUpdated; return true;
-          default: tokens.Fail("unexpected <" + names.row + "> in a change block");
+          case Block::kData:
+          case Block::kInsert:
+            kind = block == Block::kData ? kUnchanged : kInserted;
+            if (!Wanted(kind)) {
+              Skip(t);
+              continue;
+            }
+            ReadRow(t, row, false);
+            return true;
+          case Block::kDelete:
+            if (checking) ReadRow(t, scratch, false);
+            else Skip(t);
+            continue;
+          case Block::kOriginal:
+            // Without a current row after it, the original is shown as an unchanged row.
+            if (Wanted(kUpdated) || Wanted(kUnchanged)) ReadRow(t, row, false);
+            else Skip(t);
+            block = Block::kOriginalRead;
+            continue;
+          case Block::kCurrent:
+            block = Block::kUpdate;
+            kind = kUpdated;
+            if (!Wanted(kind)) {
+              Skip(t);
+              continue;
+            }
+            ReadRow(t, row, true);
+            return true;
+          default: tokens.Fail("unexpected " + QuoteName(t.name) + " in a change block");
         }
       }
       if (t.kind == Tag::Kind::kEnd) {
-        if (block == Block::kData && t.name == names.data) block = Block::kDataEnded;
-        else if ((block == Block::kInsert && t.name == names.insert) || (block == Block::kDelete && t.name == names.remove) ||
-                 (block == Block::kUpdate && t.name == names.update)) block = Block::kData;
-        else if (block == Block::kOriginalRead && t.name == names.original) block = Block::kCurrent;
-        else tokens.Fail("unexpected </" + std::string(t.name) + "> in the data section");
+        if (block == Block::kData && t.Is(kNsRowset, "data")) block = Block::kDataEnded;
+        else if ((block == Block::kInsert && t.Is(kNsRowset, "insert")) || (block == Block::kDelete && t.Is(kNsRowset, "delete")) ||
+                 (block == Block::kUpdate && t.Is(kNsRowset, "update"))) block = Block::kData;
+        else if (block == Block::kOriginalRead && t.Is(kNsRowset, "original")) block = Block::kCurrent;
+        else if (block == Block::kCurrent && t.Is(kNsRowset, "update")) {
+          // An original row and no current one: the row is unchanged.
+          block = Block::kData;
+          kind = kUnchanged;
+          if (Wanted(kind)) return true;
+        } else {
+          tokens.Fail("unexpected end tag " + QuoteName(t.name) + " in the data section");
+        }
         continue;
       }
       const bool empty = t.kind == Tag::Kind::kEmpty;
-      if (block == Block::kData && t.name == names.insert) block = empty ? Block::kData : Block::kInsert;
-      else if (block == Block::kData && t.name == names.remove) block = empty ? Block::kData : Block::kDelete;
-      else if (block == Block::kData && t.name == names.update) block = empty ? Block::kData : Block::kUpdate;
-      else if (block == Block::kUpdate && t.name == names.original && !empty) block = Block::kOriginal;
-      else tokens.Fail("unexpected <" + std::string(t.name) + "> in the data section");
+      if (block == Block::kData && t.Is(kNsRowset, "insert")) block = empty ? Block::kData : Block::kInsert;
+      else if (block == Block::kData && t.Is(kNsRowset, "delete")) block = empty ? Block::kData : Block::kDelete;
+      else if (block == Block::kData && t.Is(kNsRowset, "update")) block = empty ? Block::kData : Block::kUpdate;
+      else if (block == Block::kUpdate && t.Is(kNsRowset, "original") && !empty) block = Block::kOriginal;
+      else tokens.Fail("unexpected element " + QuoteName(t.name) + " in the data section");
     }
   }
 };
@@ -366,6 +362,7 @@ TableFileReader::TableFileReader(const std::string& path) : impl_(std::make_uniq
   // A large file takes a while to check; the windows keep repainting meanwhile.
   platform::TEventThrottle keepResponsive;
   d.throttle = &keepResponsive;
+  d.checking = true;
   std::int64_t rows = 0;
   int kind = kUpdated, previous = kUpdated;
   while (d.NextRow(d.scratch, kind)) {
@@ -373,8 +370,10 @@ TableFileReader::TableFileReader(const std::string& path) : impl_(std::make_uniq
     previous = kind;
     ++rows;
   }
+  d.checking = false;
   d.throttle = nullptr;
   d.rowCount = rows;
+  d.replaced = d.tokens.Replaced();
   Restart();
 }
 
@@ -406,5 +405,7 @@ void TableFileReader::Restart() {
 }
 
 std::int64_t TableFileReader::RowCount() const { return impl_->rowCount; }
+
+std::int64_t TableFileReader::ReplacedCharacters() const { return impl_->replaced; }
 
 }  // namespace db

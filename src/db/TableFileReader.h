@@ -2,7 +2,8 @@
 // Reads a TableFile as a row source, as ADO reads it: values keep every character as it stands in
 // the file (TAB, CR and LF included), the file may be UTF-8 or UTF-16, and a recordset saved
 // with pending changes shows its updated rows with their current values, then its unchanged
-// rows, then its inserted rows (deleted rows are not shown). Opening reads the whole file once
+// rows (among them an update that holds only its original), then its inserted rows (deleted rows
+// are not shown). Opening reads the whole file once
 // to check it and count its rows, so that a malformed or truncated file fails before any row is
 // served and RecordCount is known; the rows are then read again, one at a time, as they are
 // walked. Failures name the file, the line and the column.
@@ -30,6 +31,9 @@ class TableFileReader : public DbRowSource {
   bool Fetch(DbRow& row) override;
   void Restart() override;
   std::int64_t RowCount() const override;
+  // Unpaired surrogates of a UTF-16 file, which have no UTF-8 form: each is read as U+FFFD, as
+  // for text read from the database.
+  std::int64_t ReplacedCharacters() const;
 
  private:
   friend std::vector<DbColumn> ReadTableFileSchema(const std::string& path);

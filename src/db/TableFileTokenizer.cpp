@@ -15,10 +15,15 @@ namespace {
 // and beyond that only for a tag that does not fit.
 constexpr std::size_t kFirstBufferSize = 8 * 1024;
 constexpr std::size_t kWorkingBufferSize = 256 * 1024;
-// "&#x10FFFF;" and "&#1114111;" are the longest references worth reading.
-constexpr std::ptrdiff_t kLongestReference = 12;
+// The namespaces XML binds itself: the prefix "xml", and "xmlns" of the declarations.
+constexpr char kNsXml[] = "http://www.w3.org/XML/1998/namespace";
+constexpr char kNsXmlns[] = "http://www.w3.org/2000/xmlns/";
+// Up to this many attributes are checked pairwise for one given twice; more are sorted.
+constexpr std::size_t kPairwiseAttributes = 8;
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool IsReferenceChar(char c) { return c == '#' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // Bytes that end a name: white space and the characters of the tag's own syntax.
 constexpr std::array<bool, 256> kEndsName = [] {
@@ -37,7 +42,8 @@ constexpr std::array<bool, 256> kStopsValue = [] {
 }();
 
 // The character a reference's text (between '&' and ';') stands for: the five named entities and
-// decimal or hexadecimal character references of any character.
+// decimal or hexadecimal character references (leading zeros of any number) of any code point;
+// whether XML allows that character is the caller's check.
 bool DecodeReference(std::string_view body, char32_t& code) {
   if (body == "amp") code = '&';
   else if (body == "lt") code = '<';
@@ -59,7 +65,6 @@ bool DecodeReference(std::string_view body, char32_t& code) {
       code = code * (hex ? 16 : 10) + static_cast<char32_t>(digit);
       if (code > 0x10FFFF) return false;
     }
-    if (code >= 0xD800 && code <= 0xDFFF) return false;
   }
   return true;
 }
@@ -101,18 +106,26 @@ std::string Position(const std::string& path, std::uint64_t offset) {
 
 }  // namespace
 
-const TagAttribute* Tag::Find(std::string_view attributeName) const {
+const TagAttribute* Tag::Find(std::string_view namespaceUri, std::string_view localName) const {
   for (const auto& a : attributes)
-    if (a.name == attributeName) return &a;
+    if (a.local == localName && a.uri == namespaceUri) return &a;
   return nullptr;
 }
 
-TableFileTokenizer::TableFileTokenizer(const std::string& path) : path_(path), input_(path), buffer_(kFirstBufferSize) {}
+TableFileTokenizer::TableFileTokenizer(const std::string& path) : path_(path), input_(path) { Rewind(); }
 
 void TableFileTokenizer::Rewind() {
   input_.Rewind();
   pos_ = end_ = 0;
   base_ = tagOffset_ = 0;
+  inside_ = Inside::kNothing;
+  // A large tag of the last pass grew the buffer; this pass starts small again.
+  if (buffer_.size() != kFirstBufferSize) std::vector<char>(kFirstBufferSize).swap(buffer_);
+  bindings_.clear();
+  bindings_.push_back({"xml", kNsXml});
+  bindings_.push_back({"xmlns", kNsXmlns});
+  unbindTo_ = bindings_.size();
+  open_.clear();
 }
 
 void TableFileTokenizer::FailAtOffset(const std::string& why, std::uint64_t offset) const {
@@ -143,39 +156,55 @@ bool TableFileTokenizer::Refill() {
 }
 
 const Tag& TableFileTokenizer::Next() {
+  // The declarations of the last tag end with it when it was empty or an end tag.
+  bindings_.resize(unbindTo_);
   for (;;) {
     const char* const data = buffer_.data();
     const char* p = data + pos_;
     const char* const end = data + end_;
+    if (inside_ != Inside::kNothing) {
+      // A comment or processing instruction is passed over as it is read: only what may begin
+      // its closing delimiter is carried into the next read, so its length costs no memory.
+      const std::string_view close = inside_ == Inside::kComment ? "-->" : "?>";
+      if (const char* after = FindAfter(p, end, close)) {
+        pos_ = static_cast<std::size_t>(after - data);
+        inside_ = Inside::kNothing;
+        continue;
+      }
+      if (static_cast<std::size_t>(end - p) >= close.size()) pos_ = static_cast<std::size_t>(end - data) - (close.size() - 1);
+      if (!Refill()) FailAtOffset("the file ends too early", base_ + end_);
+      continue;
+    }
     while (p < end && IsSpace(*p)) ++p;
     pos_ = static_cast<std::size_t>(p - data);
     if (p < end) {
       if (*p != '<') FailAtPointer("unexpected text between tags", p);
-      const char* next = nullptr;
-      bool isTag = false;
       if (end - p >= 2 && p[1] == '?') {
-        next = FindAfter(p + 2, end, "?>");
-      } else if (end - p >= 2 && p[1] == '!') {
+        inside_ = Inside::kInstruction;
+        pos_ += 2;
+        continue;
+      }
+      if (end - p >= 2 && p[1] == '!') {
         if (end - p >= 4) {
           if (std::memcmp(p, "<!--", 4) != 0) FailAtPointer("unexpected markup (only tags and comments may stand here)", p);
-          next = FindAfter(p + 4, end, "-->");
+          inside_ = Inside::kComment;
+          pos_ += 4;
+          continue;
         }
       } else if (end - p >= 2) {
-        next = ScanTag(p, end);
-        isTag = true;
-      }
-      if (next) {
-        pos_ = static_cast<std::size_t>(next - data);
-        if (!isTag) continue;
-        tagOffset_ = base_ + static_cast<std::uint64_t>(p - data);
-        return tag_;
+        if (const char* next = ScanTag(p, end)) {
+          tagOffset_ = base_ + static_cast<std::uint64_t>(p - data);
+          Resolve(p);
+          pos_ = static_cast<std::size_t>(next - data);
+          return tag_;
+        }
       }
     }
     const bool inside = p < end;
     if (!Refill()) {
       if (inside) FailAtOffset("the file ends too early", base_ + end_);
       tag_.kind = Tag::Kind::kEndOfFile;
-      tag_.name = {};
+      tag_.name = tag_.uri = tag_.local = {};
       tag_.attributes.clear();
       tagOffset_ = base_ + end_;
       return tag_;
@@ -188,8 +217,8 @@ const char* TableFileTokenizer::ScanTag(const char* p, const char* end) {
   const bool closing = *q == '/';
   if (closing) ++q;
   const char* name = q;
-  while (q < end && !kEndsName[static_cast<unsigned char>(*q)]) ++q;
-  if (q == end) return nullptr;
+  q = ScanName(q, end);
+  if (!q) return nullptr;
   if (q == name) FailAtPointer("malformed tag: a name must follow '<'", q);
   tag_.name = std::string_view(name, static_cast<std::size_t>(q - name));
   tag_.attributes.clear();
@@ -210,17 +239,17 @@ const char* TableFileTokenizer::ScanTag(const char* p, const char* end) {
     }
     if (q == gap) FailAtPointer("malformed tag: white space expected before an attribute", q);
     const char* attributeName = q;
-    while (q < end && !kEndsName[static_cast<unsigned char>(*q)]) ++q;
-    if (q == end) return nullptr;
+    q = ScanName(q, end);
+    if (!q) return nullptr;
     if (q == attributeName) FailAtPointer("malformed tag: unexpected character", q);
     const std::string_view nameText(attributeName, static_cast<std::size_t>(q - attributeName));
     while (q < end && IsSpace(*q)) ++q;
     if (q == end) return nullptr;
-    if (*q != '=') FailAtPointer("malformed tag: '=' expected after \"" + std::string(nameText) + "\"", q);
+    if (*q != '=') FailAtPointer("malformed tag: '=' expected after " + QuoteName(nameText), q);
     ++q;
     while (q < end && IsSpace(*q)) ++q;
     if (q == end) return nullptr;
-    if (*q != '"' && *q != '\'') FailAtPointer("malformed tag: the value of \"" + std::string(nameText) + "\" is not quoted", q);
+    if (*q != '"' && *q != '\'') FailAtPointer("malformed tag: the value of " + QuoteName(nameText) + " is not quoted", q);
     const char quote = *q++;
     const char* const value = q;
     bool plain = true;
@@ -232,7 +261,7 @@ const char* TableFileTokenizer::ScanTag(const char* p, const char* end) {
       if (c == '"' || c == '\'') {
         ++q;
       } else if (c == '<') {
-        FailAtPointer("malformed value: '<' inside the value of \"" + std::string(nameText) + "\"", q);
+        FailAtPointer("malformed value: '<' inside the value of " + QuoteName(nameText), q);
       } else if (c == '&') {
         q = ScanReference(q, end);
         plain = false;
@@ -241,21 +270,108 @@ const char* TableFileTokenizer::ScanTag(const char* p, const char* end) {
       }
       if (!q) return nullptr;
     }
-    tag_.attributes.push_back({nameText, std::string_view(value, static_cast<std::size_t>(q - value)), plain});
+    tag_.attributes.push_back({nameText, {}, {}, std::string_view(value, static_cast<std::size_t>(q - value)), plain});
     ++q;
   }
 }
 
-const char* TableFileTokenizer::ScanReference(const char* p, const char* end) const {
-  const char* const limit = end - p > kLongestReference ? p + kLongestReference : end;
-  const char* q = p + 1;
-  while (q < limit && *q != ';') ++q;
-  if (q == end) return nullptr;
-  char32_t code;
-  if (q == limit || !DecodeReference(std::string_view(p + 1, static_cast<std::size_t>(q - p - 1)), code)) {
-    FailAtPointer("malformed reference \"" + std::string(p, static_cast<std::size_t>(q - p)) + "\"", p);
+const char* TableFileTokenizer::ScanName(const char* p, const char* end) const {
+  while (p < end && !kEndsName[static_cast<unsigned char>(*p)]) {
+    if (static_cast<unsigned char>(*p) < 0x80) ++p;
+    else if (!(p = ScanValueCharacter(p, end))) return nullptr;
   }
+  return p == end ? nullptr : p;
+}
+
+const char* TableFileTokenizer::ScanReference(const char* p, const char* end) const {
+  const char* q = p + 1;
+  while (q < end && IsReferenceChar(*q)) ++q;
+  if (q == end) return nullptr;
+  // The reference as the message shows it: up to its ';', and not much of a long one.
+  const std::string_view text(p, std::min<std::size_t>(static_cast<std::size_t>(q - p) + (*q == ';'), 24));
+  char32_t code;
+  if (*q != ';' || !DecodeReference(std::string_view(p + 1, static_cast<std::size_t>(q - p - 1)), code)) {
+    FailAtPointer("malformed reference " + QuoteName(text), p);
+  }
+  if (!IsXmlChar(code)) FailAtPointer("the reference " + QuoteName(text) + " stands for a character XML does not allow", p);
   return q + 1;
+}
+
+std::string_view TableFileTokenizer::Lookup(std::string_view prefix, bool element, const char* where) const {
+  for (auto b = bindings_.rbegin(); b != bindings_.rend(); ++b)
+    if (b->prefix == prefix) return b->uri;
+  if (!prefix.empty()) {
+    FailAtPointer("the namespace prefix " + QuoteName(prefix) + " of " + (element ? "an element" : "an attribute") +
+                      " is not declared",
+                  where);
+  }
+  return {};
+}
+
+void TableFileTokenizer::Split(std::string_view name, std::string_view& uri, std::string_view& local, bool element,
+                               const char* where) const {
+  const std::size_t colon = name.find(':');
+  if (colon == std::string_view::npos) {
+    local = name;
+    // The default namespace applies to elements only; "xmlns" itself is a declaration.
+    uri = element ? Lookup({}, true, where) : name == "xmlns" ? std::string_view(kNsXmlns) : std::string_view();
+    return;
+  }
+  local = name.substr(colon + 1);
+  if (colon == 0 || local.empty() || local.find(':') != std::string_view::npos) {
+    FailAtPointer("malformed name " + QuoteName(name) + " (a prefix, one colon and a local name)", where);
+  }
+  uri = Lookup(name.substr(0, colon), element, where);
+}
+
+void TableFileTokenizer::Resolve(const char* tagStart) {
+  if (tag_.kind == Tag::Kind::kEnd) {
+    if (open_.empty() || open_.back().name != tag_.name) {
+      Fail(open_.empty() ? "unexpected end tag " + QuoteName(tag_.name)
+                         : "the end tag " + QuoteName(tag_.name) + " does not match the start tag " + QuoteName(open_.back().name));
+    }
+    Split(tag_.name, tag_.uri, tag_.local, true, tagStart + 2);
+    unbindTo_ = open_.back().bindings;
+    open_.pop_back();
+    return;
+  }
+  const std::size_t outside = bindings_.size();
+  for (const auto& a : tag_.attributes) {
+    if (a.name.substr(0, 5) != "xmlns" || (a.name.size() > 5 && a.name[5] != ':')) continue;
+    Binding b;
+    const bool prefixed = a.name.size() > 5;
+    if (prefixed) b.prefix = a.name.substr(6);
+    AppendText(a, b.uri);
+    if (prefixed && (b.prefix.empty() || b.uri.empty())) {
+      FailAtPointer("the declaration " + QuoteName(a.name) + " has no prefix or no namespace name", a.name.data());
+    }
+    if (b.prefix == "xmlns" || (b.prefix == "xml") != (b.uri == kNsXml) || b.uri == kNsXmlns) {
+      FailAtPointer("the declaration " + QuoteName(a.name) + " binds a reserved prefix or namespace", a.name.data());
+    }
+    bindings_.push_back(std::move(b));
+  }
+  Split(tag_.name, tag_.uri, tag_.local, true, tagStart + 1);
+  for (auto& a : tag_.attributes) Split(a.name, a.uri, a.local, false, a.name.data());
+  // No attribute twice, by its name as written or as its namespace resolves it.
+  auto same = [](const TagAttribute* a, const TagAttribute* b) { return a->local == b->local && a->uri == b->uri; };
+  const auto& all = tag_.attributes;
+  if (all.size() <= kPairwiseAttributes) {
+    for (std::size_t i = 1; i < all.size(); ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (same(&all[i], &all[j])) FailAtPointer("the attribute " + QuoteName(all[i].name) + " is given twice", all[i].name.data());
+  } else {
+    sorted_.clear();
+    for (const auto& a : all) sorted_.push_back(&a);
+    std::sort(sorted_.begin(), sorted_.end(), [](const TagAttribute* a, const TagAttribute* b) {
+      return a->local != b->local ? a->local < b->local : a->uri != b->uri ? a->uri < b->uri : a < b;
+    });
+    for (std::size_t i = 1; i < sorted_.size(); ++i)
+      if (same(sorted_[i], sorted_[i - 1])) {
+        FailAtPointer("the attribute " + QuoteName(sorted_[i]->name) + " is given twice", sorted_[i]->name.data());
+      }
+  }
+  if (tag_.kind == Tag::Kind::kStart) open_.push_back({std::string(tag_.name), outside});
+  unbindTo_ = tag_.kind == Tag::Kind::kStart ? bindings_.size() : outside;
 }
 
 const char* TableFileTokenizer::ScanValueCharacter(const char* p, const char* end) const {

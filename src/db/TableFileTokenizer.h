@@ -4,11 +4,13 @@
 // are taken exactly as they stand (a TAB, CR or LF inside a value stays what it is, instead of
 // becoming a blank), and raw control characters are accepted there, because ADO writes them so.
 // Between tags only white space, comments and processing instructions (the XML declaration among
-// them) may stand. The file is read in pieces, so memory does not grow with its size; failures
-// name the file, the line and the column.
+// them) may stand. Namespace declarations are scoped as XML scopes them, and every prefix must be
+// declared. The file is read in pieces, so memory does not grow with its size (nor with a long
+// comment); failures name the file, the line and the column.
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,8 +19,13 @@
 
 namespace db::tablefile {
 
+// Names as written (`name`) and as XML namespaces resolve them: the namespace's URI (empty for
+// none) and the local part. An unprefixed attribute is in no namespace; an unprefixed element is
+// in the default namespace of its scope; namespace declarations are in XML's xmlns namespace.
 struct TagAttribute {
   std::string_view name;
+  std::string_view uri;
+  std::string_view local;
   std::string_view value;  // as it stands between its quotes
   bool plain = true;       // holds no reference: the value is its own text
 };
@@ -27,12 +34,21 @@ struct Tag {
   enum class Kind { kStart, kEmpty, kEnd, kEndOfFile };
   Kind kind = Kind::kEndOfFile;
   std::string_view name;
+  std::string_view uri;
+  std::string_view local;
   std::vector<TagAttribute> attributes;
 
+  bool Is(std::string_view namespaceUri, std::string_view localName) const {
+    return local == localName && uri == namespaceUri;
+  }
   bool Opens() const { return kind == Kind::kStart || kind == Kind::kEmpty; }
-  bool Opens(std::string_view qualifiedName) const { return Opens() && name == qualifiedName; }
-  bool Closes(std::string_view qualifiedName) const { return kind == Kind::kEnd && name == qualifiedName; }
-  const TagAttribute* Find(std::string_view attributeName) const;
+  bool Opens(std::string_view namespaceUri, std::string_view localName) const {
+    return Opens() && Is(namespaceUri, localName);
+  }
+  bool Closes(std::string_view namespaceUri, std::string_view localName) const {
+    return kind == Kind::kEnd && Is(namespaceUri, localName);
+  }
+  const TagAttribute* Find(std::string_view namespaceUri, std::string_view localName) const;
 };
 
 class TableFileTokenizer {
@@ -42,7 +58,8 @@ class TableFileTokenizer {
 
   // The next tag. Its names and values stay valid until the next call. Raises ETableFileError
   // for a malformed tag or reference, text between tags, text that is no UTF-8 or UTF-16, and
-  // a file that ends inside a tag.
+  // a file that ends inside a tag, an end tag that does not match its start tag, an undeclared
+  // prefix, an attribute given twice, and a reference to a character XML does not allow.
   const Tag& Next();
   // Back to the start of the file.
   void Rewind();
@@ -52,6 +69,10 @@ class TableFileTokenizer {
 
   // Where the last tag starts, for a failure found after reading on.
   std::uint64_t TagOffset() const { return tagOffset_; }
+  // Unpaired surrogates of a UTF-16 file read so far in this pass, each read as U+FFFD.
+  std::int64_t Replaced() const { return input_.Replaced(); }
+  // The buffer's size, which stays small unless a single tag is large.
+  std::size_t BufferSize() const { return buffer_.size(); }
   // Raise ETableFileError: "The file "..." is not a valid table file: <why> (line L, column C)",
   // at the last tag, at an offset, or at a value of the current tag.
   [[noreturn]] void Fail(const std::string& why) const { FailAtOffset(why, tagOffset_); }
@@ -63,9 +84,23 @@ class TableFileTokenizer {
   const char* ScanTag(const char* p, const char* end);
   const char* ScanReference(const char* p, const char* end) const;
   const char* ScanValueCharacter(const char* p, const char* end) const;
+  const char* ScanName(const char* p, const char* end) const;
   // Keeps what is not consumed yet, reads more; false at the end of the file.
   bool Refill();
+  // Namespaces: declares those of a start tag, resolves its names and checks its attributes.
+  void Resolve(const char* tagStart);
+  std::string_view Lookup(std::string_view prefix, bool element, const char* where) const;
+  void Split(std::string_view name, std::string_view& uri, std::string_view& local, bool element, const char* where) const;
   [[noreturn]] void FailAtPointer(const std::string& why, const char* where) const;
+
+  struct Binding {
+    std::string prefix;  // empty for the default namespace
+    std::string uri;     // empty: the default namespace undeclared
+  };
+  struct Open {
+    std::string name;
+    std::size_t bindings;  // bindings in scope outside it
+  };
 
   std::string path_;
   TableFileInput input_;
@@ -74,6 +109,11 @@ class TableFileTokenizer {
   std::size_t end_ = 0;       // end of what was read
   std::uint64_t base_ = 0;    // offset of buffer_[0] in the file's text
   std::uint64_t tagOffset_ = 0;
+  enum class Inside { kNothing, kComment, kInstruction } inside_ = Inside::kNothing;
+  std::deque<Binding> bindings_;  // a deque: the tag's names view them
+  std::vector<Open> open_;
+  std::size_t unbindTo_ = 0;  // bindings to keep at the next tag (those of the last tag end with it)
+  std::vector<const TagAttribute*> sorted_;
   Tag tag_;
 };
 

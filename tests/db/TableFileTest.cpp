@@ -441,7 +441,7 @@ TEST(TableFileBroken, ForeignAndMalformedFilesAreRefusedWithAReason) {
        "(line 4, column 13)"},
       {"not a whole number", kIdName + "\t<z:row ID='1' NAME='a\r\nb\rc\nd'/>\r\n\t<z:row ID=''/>\r\n</rs:data>\r\n</xml>\r\n",
        "(line 7, column 13)"},
-      {"dt:type='variant'",
+      {"dt:type=\"variant\"",
        kRoot + "\r\n<s:Schema id='RowsetSchema'><s:ElementType name='row'>\r\n\t<s:AttributeType name='x'>\r\n"
                "\t\t<s:datatype dt:type='variant'/>\r\n\t</s:AttributeType>\r\n</s:ElementType></s:Schema><rs:data/></xml>",
        "(line 4, column 3)"},
