@@ -313,9 +313,11 @@ bool TakeZone(std::string_view text, std::size_t& i) {
   return TakeDigits(text, i, 2, false, minutes) && hours <= 14 && minutes <= 59 && i == text.size();
 }
 
+enum class Whole { kValid, kNotWhole, kOutOfRange };
+
 // A whole number in `text` -> its plain digits with an optional '-', within `range`. With
 // `range.decimalForm` also a decimal or exponent form whose fraction is all zeros.
-bool ToWholeNumber(std::string& text, const WholeNumberRange& range) {
+Whole ToWholeNumber(std::string& text, const WholeNumberRange& range) {
   std::size_t i = 0;
   const bool negative = !text.empty() && text[0] == '-';
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++i;
@@ -338,7 +340,7 @@ bool ToWholeNumber(std::string& text, const WholeNumberRange& range) {
     ++i;
     take(true);
   }
-  if (!any) return false;
+  if (!any) return Whole::kNotWhole;
   if (range.decimalForm && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
     const bool down = i < text.size() && text[i] == '-';
@@ -347,27 +349,27 @@ bool ToWholeNumber(std::string& text, const WholeNumberRange& range) {
     const std::size_t start = i;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
       if (exponent < 1000000) exponent = exponent * 10 + (text[i] - '0');
-    if (i == start) return false;
+    if (i == start) return Whole::kNotWhole;
     point += down ? -exponent : exponent;
   }
-  if (i != text.size()) return false;
+  if (i != text.size()) return Whole::kNotWhole;
   // The digits after the point must all be zeros: a whole number; none before it: zero.
   if (point < 0) point = digits.empty() ? 0 : point;
   if (static_cast<std::int64_t>(digits.size()) > point &&
       digits.find_first_not_of('0', static_cast<std::size_t>(std::max<std::int64_t>(point, 0))) != std::string::npos) {
-    return false;
+    return Whole::kNotWhole;
   }
-  if (point > 20) return false;
+  if (point > 20) return Whole::kOutOfRange;
   digits.resize(static_cast<std::size_t>(point), '0');
   std::uint64_t magnitude = 0;
   for (char c : digits) {
     const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-    if (magnitude > (UINT64_MAX - digit) / 10) return false;
+    if (magnitude > (UINT64_MAX - digit) / 10) return Whole::kOutOfRange;
     magnitude = magnitude * 10 + digit;
   }
-  if (magnitude > (negative ? range.maxNegative : range.maxPositive)) return false;
+  if (magnitude > (negative ? range.maxNegative : range.maxPositive)) return Whole::kOutOfRange;
   text = magnitude == 0 ? "0" : (negative ? "-" : "") + std::to_string(magnitude);
-  return true;
+  return Whole::kValid;
 }
 
 }  // namespace
@@ -482,10 +484,9 @@ void FromXmlValue(const DbColumn& column, std::string& value, const WholeNumberR
     case TFieldType::ftLargeint: {
       const WholeNumberRange own = WholeNumberRangeFor({}, 0, column.type);
       const WholeNumberRange& r = range ? *range : own;
-      if (!IsNumberText(value, r.decimalForm)) BadValue(column, "not a whole number");
-      if (!ToWholeNumber(value, r)) {
-        BadValue(column, IsNumberText(value, false) ? "the number is out of the column's range" : "not a whole number");
-      }
+      const Whole whole = IsNumberText(value, r.decimalForm) ? ToWholeNumber(value, r) : Whole::kNotWhole;
+      if (whole == Whole::kNotWhole) BadValue(column, "not a whole number");
+      if (whole == Whole::kOutOfRange) BadValue(column, "the number is out of the column's range");
       return;
     }
     case TFieldType::ftBCD:

@@ -248,10 +248,13 @@ TEST(TableFileRoundTrip, NamesThatAreNotXmlNamesAreWrittenAsCnWithTheRealNameKep
 TEST(TableFileRoundTrip, WritesTheRowsetLayout) {
   TempDir dir;
   const std::string path = dir / "layout.xml";
+  const std::vector<std::vector<Cell>> rows = {{"7", "1.50", "x", "2012-01-01 08:37:13", "\x01\xab", "True"},
+                                               {"8", Cell(), Cell(), Cell(), Cell(), Cell()},
+                                               {"9", Cell(), Cell(), "12345-06-07 08:09:10", Cell(), "False"}};
   WriteTable(path, {Col("id", TFieldType::ftInteger), Col("amount", TFieldType::ftBCD, 18, 18, 2),
                     Col("name", TFieldType::ftString, 40), Col("stamp", TFieldType::ftDateTime, 26, 0, 6),
-                    Col("content", TFieldType::ftBlob)},
-             {{"7", "1.50", "x", "2012-01-01 08:37:13", "\x01\xab"}, {"8", Cell(), Cell(), Cell(), Cell()}});
+                    Col("content", TFieldType::ftBlob), Col("ok", TFieldType::ftBoolean)},
+             rows);
   const std::string text = ReadAll(path);
   for (const char* needle :
        {"xmlns:s=\"uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882\"", "xmlns:dt=\"uuid:C2F41010-65B3-11d1-A29F-00AA00C14882\"",
@@ -261,10 +264,13 @@ TEST(TableFileRoundTrip, WritesTheRowsetLayout) {
         "dt:type=\"number\" rs:dbtype=\"numeric\" dt:maxLength=\"19\" rs:precision=\"18\" rs:scale=\"2\"",
         "dt:type=\"string\" rs:dbtype=\"str\" dt:maxLength=\"40\"", "dt:type=\"dateTime\" rs:dbtype=\"timestamp\"",
         "dt:type=\"bin.hex\" dt:maxLength=\"2147483647\" rs:long=\"true\"", "<s:extends type=\"rs:rowbase\"/>",
-        "<rs:data>", "<z:row id=\"7\" amount=\"1.50\" name=\"x\" stamp=\"2012-01-01T08:37:13\" content=\"01ab\"/>",
-        "<z:row id=\"8\"/>", "</rs:data>", "</xml>"}) {
+        "<rs:data>", "<z:row id=\"7\" amount=\"1.50\" name=\"x\" stamp=\"2012-01-01T08:37:13\" content=\"01ab\" ok=\"True\"/>",
+        "<z:row id=\"8\"/>", "<z:row id=\"9\" stamp=\"12345-06-07T08:09:10\" ok=\"False\"/>", "</rs:data>", "</xml>"}) {
     EXPECT_NE(text.find(needle), std::string::npos) << needle << "\n" << text;
   }
+  TDbQuery q;
+  q.LoadFromFile(path);
+  EXPECT_EQ(ReadRows(q), rows);
 }
 
 // Whatever a text column holds is written so that ADO and this reader give back the same
@@ -365,6 +371,14 @@ TEST(TableFileRoundTrip, ChineseFolderAndFileNamesAreKept) {
   EXPECT_EQ(ReadRows(copy), ReadRows(q));
   EXPECT_EQ(ReadTableFileSchema(path).size(), 3u);
 
+  try {
+    WriteTable(folder + "/名.xml", {Col("bad\xff\x01name", TFieldType::ftInteger)}, {});
+    ADD_FAILURE() << "no error";
+  } catch (const ETableFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"bad\\xff\\x01name\": the text is not valid UTF-8"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(platform::PathFromUtf8(folder + "/名.xml")));
+
   const std::string failed = folder + "/未完成.xml";
   EXPECT_THROW(WriteTable(failed, {Col("w", TFieldType::ftWideString, 10)}, {{"ok"}, {"\xff"}}), ETableFileError);
   EXPECT_FALSE(std::filesystem::exists(platform::PathFromUtf8(failed)));
@@ -433,6 +447,14 @@ TEST(TableFileBroken, ForeignAndMalformedFilesAreRefusedWithAReason) {
   struct Refused {
     std::string what, text, where = std::string();
   };
+  // The root on line 1, the schema's one column on line 3, the rows on line 6.
+  const std::string kTyped = kRoot + "\r\n";
+  const auto column = [](const std::string& attributeType, const std::string& rows) {
+    return "<s:Schema id='RowsetSchema'><s:ElementType name='row'>\r\n\t" + attributeType +
+           "\r\n</s:ElementType></s:Schema>\r\n<rs:data>\r\n" + rows + "</rs:data></xml>";
+  };
+  const std::string kNumber9 =
+      "<s:AttributeType name='x'><s:datatype dt:type='number' rs:precision='9' rs:scale='0'/></s:AttributeType>";
   const std::vector<Refused> cases = {
       {"the file ends too early", kIdName + "\t<z:row ID='1' NAME='ab", "(line 3, column 24)"},
       {"malformed tag", kIdName + "\t<z:row ID='1'NAME='x'/>\r\n</rs:data>\r\n</xml>\r\n", "(line 3, column 15)"},
@@ -464,6 +486,44 @@ TEST(TableFileBroken, ForeignAndMalformedFilesAreRefusedWithAReason) {
       {"stray element", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1'/><p/></rs:data></xml>"},
       {"bad entity", "<xml" + ns + ">" + schema + "<rs:data><z:row id='&bogus;'/></rs:data></xml>"},
       {"duplicate attribute", "<xml" + ns + ">" + schema + "<rs:data><z:row id='1' id='2'/></rs:data></xml>"},
+      // Namespaces as XML scopes them: a prefix declared nowhere, or only on a sibling, is refused;
+      // dt:type under a prefix bound to another URI is no data type, and a column needs one.
+      {"the namespace prefix \"dt\" of an attribute is not declared",
+       kRoot.substr(0, kRoot.find(" xmlns:dt")) + kRoot.substr(kRoot.find(" xmlns:rs")) + "\r\n" + column("<s:AttributeType name='x'><s:datatype dt:type='int'/></s:AttributeType>", ""),
+       "(line 3, column 40)"},
+      {"has no data type", kTyped + column("<s:AttributeType name='x'><s:datatype xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14883' dt:type='int'/></s:AttributeType>", ""),
+       "(line 3, column 28)"},
+      {"the namespace prefix \"q\" of an attribute is not declared",
+       kTyped + column("<s:AttributeType name='x' xmlns:q='urn:q' q:a='1'><s:datatype dt:type='int'/></s:AttributeType>\r\n"
+                       "\t<s:AttributeType name='y' q:a='1'><s:datatype dt:type='int'/></s:AttributeType>", ""),
+       "(line 4, column 28)"},
+      {"does not match", kTyped + column("<s:AttributeType name='x'><s:datatype dt:type='int'/></s:attributeType>", ""), "(line 3, column 55)"},
+      {"the attribute \"dt:type\" is given twice",
+       kTyped + column("<s:AttributeType name='x'><s:datatype dt:type='int' dt:type='string'/></s:AttributeType>", ""), "(line 3, column 54)"},
+      {"the attribute \"d2:type\" is given twice",
+       kTyped + column("<s:AttributeType name='x'><s:datatype dt:type='int' d2:type='string' xmlns:d2='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'/></s:AttributeType>", ""),
+       "(line 3, column 54)"},
+      // Names and references are shown whole, whatever bytes they hold.
+      {"the unknown column \"X\\x00Y\"", kIdName + "\t<z:row ID='1' X" + std::string(1, '\0') + "Y='2'/>\r\n</rs:data>\r\n</xml>\r\n",
+       "(line 3, column 21)"},
+      {"the reference \"&#0;\" stands for a character XML does not allow",
+       kTyped + column("<s:AttributeType name='x' rs:name='S&#0;hipper'><s:datatype dt:type='int'/></s:AttributeType>", ""), "(line 3, column 38)"},
+      {"the reference \"&#x1b;\" stands for", kIdName + "\t<z:row ID='1' NAME='&#x1b;'/>\r\n</rs:data></xml>", "(line 3, column 22)"},
+      // Values the column cannot hold.
+      {"out of the column's range", kIdName + "\t<z:row ID='2147483648'/>\r\n</rs:data></xml>", "(line 3, column 13)"},
+      {"out of the column's range", kTyped + column("<s:AttributeType name='x'><s:datatype dt:type='i2'/></s:AttributeType>", "<z:row x='-32769'/>"),
+       "(line 6, column 11)"},
+      {"out of the column's range", kTyped + column("<s:AttributeType name='x'><s:datatype dt:type='ui1'/></s:AttributeType>", "<z:row x='-1'/>"),
+       "(line 6, column 11)"},
+      {"not a valid date or time",
+       kTyped + column("<s:AttributeType name='x'><s:datatype dt:type='dateTime'/></s:AttributeType>", "<z:row x='2003-13-45T99:99:99'/>"),
+       "(line 6, column 11)"},
+      {"not a valid date or time",
+       kTyped + column("<s:AttributeType name='x'><s:datatype dt:type='dateTime'/></s:AttributeType>", "<z:row x='2003-02-29T00:00:00'/>"),
+       "(line 6, column 11)"},
+      {"not a whole number", kTyped + column(kNumber9, "<z:row x='5.5'/>"), "(line 6, column 11)"},
+      {"not a whole number", kTyped + column(kNumber9, "<z:row x='1E-1'/>"), "(line 6, column 11)"},
+      {"out of the column's range", kTyped + column(kNumber9, "<z:row x='1E9'/>"), "(line 6, column 11)"},
   };
   for (const auto& [what, text, where] : cases) {
     const std::string path = dir / "broken.xml";
@@ -543,6 +603,35 @@ TEST(TableFileAdo, FilesAsAdoWritesThemLoadAsAdoShowsThem) {
                  "<rs:update><rs:original><z:row ID='2' NAME='a'/></rs:original><z:row NAME='b'/></rs:update></rs:data></xml>",
        {{"ID", T::ftInteger}, {"NAME", T::ftWideString}},
        {{"2", "b"}, {"1", Cell()}, {"5", Cell()}}},
+      // Namespaces declared where XML allows: dt on s:Schema, the default namespace, one URI under
+      // two prefixes, a prefix bound again inside; references with many leading zeros.
+      {kRoot.substr(0, kRoot.find(" xmlns:dt")) + " xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:r2='urn:schemas-microsoft-com:rowset' xmlns:z='urn:not-rows'>"
+           "<s:Schema id='RowsetSchema' xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'>"
+           "<ElementType xmlns='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' name='row'>"
+           "<AttributeType name='ID' r2:number='1'><datatype dt:type='int'/></AttributeType>"
+           "<AttributeType name='N' rs:name='NAME' rs:number='2'><datatype dt:type='string'/></AttributeType>"
+           "</ElementType></s:Schema><r2:data xmlns:z='#RowsetSchema'>"
+           "<z:row ID='&#x0000000000031;' N='&#0000000000065;&#x00000000042;' r2:forcenull=''/></r2:data></xml>",
+       {{"ID", T::ftInteger}, {"NAME", T::ftWideString}},
+       {{"1", "AB"}}},
+      // UTF-16 without a byte-order mark, either byte order; a lone surrogate reads as U+FFFD.
+      {"utf16le_without_mark.xml",
+       {{"报表名称", T::ftWideString}, {"单位", T::ftWideString}},
+       {{"月报\r\n第二行 😀 <表>", "万元\x07"}, {Cell(), "𠀀\t"}}},
+      {"utf16be_lone_surrogates.xml",
+       {{"报表名称", T::ftWideString}, {"单位", T::ftWideString}},
+       {{"月报\r\n第二行 😀 <表>", "万\uFFFD元\x07"}, {Cell(), "\uFFFD𠀀\t"}}},
+      // An update that holds only its original row: the row is unchanged.
+      {kIdName + "<rs:update><rs:original><z:row ID='3' NAME='o'/></rs:original></rs:update><z:row ID='1'/></rs:data></xml>",
+       {{"ID", T::ftInteger}, {"NAME", T::ftWideString}},
+       {{"3", "o"}, {"1", Cell()}}},
+      // A whole-number column saved as a number: a fraction of zeros and an exponent are whole.
+      {kRoot + "<s:Schema id='RowsetSchema'><s:ElementType name='row'><s:AttributeType name='n'>"
+               "<s:datatype dt:type='number' rs:dbtype='numeric' rs:precision='9' rs:scale='0'/></s:AttributeType>"
+               "</s:ElementType></s:Schema><rs:data><z:row n='5.0'/><z:row n='.0000'/><z:row n='1E3'/><z:row n='-2.50E1'/>"
+               "<z:row n='-0'/><z:row n='999999999'/></rs:data></xml>",
+       {{"n", T::ftInteger}},
+       {{"5"}, {"0"}, {"1000"}, {"-25"}, {"0"}, {"999999999"}}},
       {"written_before.xml",
        {{"id", T::ftInteger}, {"name x", T::ftString}, {"amount", T::ftBCD}},
        {{"1", "a&<>\"'\t\n\r", Cell()}}},
