@@ -71,8 +71,6 @@ class TableFileTokenizer {
   std::uint64_t TagOffset() const { return tagOffset_; }
   // Unpaired surrogates of a UTF-16 file read so far in this pass, each read as U+FFFD.
   std::int64_t Replaced() const { return input_.Replaced(); }
-  // The buffer's size, which stays small unless a single tag is large.
-  std::size_t BufferSize() const { return buffer_.size(); }
   // Raise ETableFileError: "The file "..." is not a valid table file: <why> (line L, column C)",
   // at the last tag, at an offset, or at a value of the current tag.
   [[noreturn]] void Fail(const std::string& why) const { FailAtOffset(why, tagOffset_); }
