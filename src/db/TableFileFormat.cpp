@@ -315,6 +315,20 @@ bool TakeZone(std::string_view text, std::size_t& i) {
 
 enum class Whole { kValid, kNotWhole, kOutOfRange };
 
+// The form nearly every whole number has: digits without a leading zero, perhaps after '-',
+// within the range; such a text stays as it is.
+bool IsPlainWholeNumber(std::string_view text, const WholeNumberRange& range) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (digits.empty() || digits.size() > 19 || (digits[0] == '0' && (digits.size() > 1 || negative))) return false;
+  std::uint64_t magnitude = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    magnitude = magnitude * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return magnitude <= (negative ? range.maxNegative : range.maxPositive);
+}
+
 // A whole number in `text` -> its plain digits with an optional '-', within `range`. With
 // `range.decimalForm` also a decimal or exponent form whose fraction is all zeros.
 Whole ToWholeNumber(std::string& text, const WholeNumberRange& range) {
@@ -482,8 +496,9 @@ void FromXmlValue(const DbColumn& column, std::string& value, const WholeNumberR
     case TFieldType::ftWord:
     case TFieldType::ftAutoInc:
     case TFieldType::ftLargeint: {
-      const WholeNumberRange own = WholeNumberRangeFor({}, 0, column.type);
+      const WholeNumberRange own = range ? WholeNumberRange{} : WholeNumberRangeFor({}, 0, column.type);
       const WholeNumberRange& r = range ? *range : own;
+      if (IsPlainWholeNumber(value, r)) return;
       const Whole whole = IsNumberText(value, r.decimalForm) ? ToWholeNumber(value, r) : Whole::kNotWhole;
       if (whole == Whole::kNotWhole) BadValue(column, "not a whole number");
       if (whole == Whole::kOutOfRange) BadValue(column, "the number is out of the column's range");

@@ -310,8 +310,10 @@ std::string_view TableFileTokenizer::Lookup(std::string_view prefix, bool elemen
 
 void TableFileTokenizer::Split(std::string_view name, std::string_view& uri, std::string_view& local, bool element,
                                const char* where) const {
-  const std::size_t colon = name.find(':');
-  if (colon == std::string_view::npos) {
+  // Names are short: a plain loop finds the colon sooner than a library call.
+  std::size_t colon = 0;
+  while (colon < name.size() && name[colon] != ':') ++colon;
+  if (colon == name.size()) {
     local = name;
     // The default namespace applies to elements only; "xmlns" itself is a declaration.
     uri = element ? Lookup({}, true, where) : name == "xmlns" ? std::string_view(kNsXmlns) : std::string_view();
@@ -360,15 +362,35 @@ void TableFileTokenizer::Resolve(const char* tagStart) {
       for (std::size_t j = 0; j < i; ++j)
         if (same(&all[i], &all[j])) FailAtPointer("the attribute " + QuoteName(all[i].name) + " is given twice", all[i].name.data());
   } else {
-    sorted_.clear();
-    for (const auto& a : all) sorted_.push_back(&a);
-    std::sort(sorted_.begin(), sorted_.end(), [](const TagAttribute* a, const TagAttribute* b) {
-      return a->local != b->local ? a->local < b->local : a->uri != b->uri ? a->uri < b->uri : a < b;
-    });
-    for (std::size_t i = 1; i < sorted_.size(); ++i)
-      if (same(sorted_[i], sorted_[i - 1])) {
-        FailAtPointer("the attribute " + QuoteName(sorted_[i]->name) + " is given twice", sorted_[i]->name.data());
-      }
+    // A row of many columns: the names' keys sorted, equal keys compared in full. A key is a
+    // name's length and a few of its bytes (the last ones, where names of columns differ most),
+    // taken without a loop over the name.
+    auto key = [](std::string_view text) -> std::uint64_t {
+      if (text.empty()) return 0;
+      const auto at = [&](std::size_t back) {
+        return static_cast<std::uint64_t>(static_cast<unsigned char>(text[text.size() > back ? text.size() - 1 - back : 0]));
+      };
+      return text.size() ^ (at(0) << 16) ^ (at(1) << 24) ^ (at(2) << 32) ^ (static_cast<std::uint64_t>(static_cast<unsigned char>(text[0])) << 40) ^
+             (static_cast<std::uint64_t>(static_cast<unsigned char>(text[text.size() / 2])) << 48);
+    };
+    hashed_.clear();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      const std::uint64_t local = key(all[i].local);
+      hashed_.emplace_back(all[i].uri.empty() ? local : local ^ (key(all[i].uri) * 0x9E3779B97F4A7C15u), i);
+    }
+    std::sort(hashed_.begin(), hashed_.end());
+    for (std::size_t from = 0; from < hashed_.size();) {
+      std::size_t to = from + 1;
+      while (to < hashed_.size() && hashed_[to].first == hashed_[from].first) ++to;
+      // Within a run of equal keys the indexes ascend: the later attribute is named.
+      for (std::size_t m = from + 1; m < to; ++m)
+        for (std::size_t j = from; j < m; ++j)
+          if (same(&all[hashed_[j].second], &all[hashed_[m].second])) {
+            const TagAttribute& later = all[hashed_[m].second];
+            FailAtPointer("the attribute " + QuoteName(later.name) + " is given twice", later.name.data());
+          }
+      from = to;
+    }
   }
   if (tag_.kind == Tag::Kind::kStart) open_.push_back({std::string(tag_.name), outside});
   unbindTo_ = tag_.kind == Tag::Kind::kStart ? bindings_.size() : outside;

@@ -13,6 +13,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/TableFileInput.h"
@@ -111,7 +112,7 @@ class TableFileTokenizer {
   std::deque<Binding> bindings_;  // a deque: the tag's names view them
   std::vector<Open> open_;
   std::size_t unbindTo_ = 0;  // bindings to keep at the next tag (those of the last tag end with it)
-  std::vector<const TagAttribute*> sorted_;
+  std::vector<std::pair<std::uint64_t, std::size_t>> hashed_;  // attribute name keys, for a large tag
   Tag tag_;
 };
 
