@@ -565,6 +565,9 @@ TEST(TableFileBroken, ForeignAndMalformedFilesAreRefusedWithAReason) {
       {"the attribute \"d2:type\" is given twice",
        kTyped + column("<s:AttributeType name='x'><s:datatype dt:type='int' d2:type='string' xmlns:d2='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'/></s:AttributeType>", ""),
        "(line 3, column 54)"},
+      {"the attribute \"NAME\" is given twice",
+       kIdName + "\t<z:row ID='1' rs:a1='' rs:a2='' rs:a3='' rs:a4='' rs:a5='' rs:a6='' rs:a7='' NAME='x' NAME='y'/>\r\n</rs:data></xml>",
+       "(line 3, column 88)"},
       // Names and references are shown whole, whatever bytes they hold.
       {"the unknown column \"X\\x00Y\"", kIdName + "\t<z:row ID='1' X" + std::string(1, '\0') + "Y='2'/>\r\n</rs:data>\r\n</xml>\r\n",
        "(line 3, column 21)"},
