@@ -413,11 +413,13 @@ void ArchiveReader::ReadCentralDirectory() {
     read.push_back(std::move(entry));
   }
   if (file_->Position() != start + size) {
+    // Where the last record ended, taken before the probe for one more moves the position on.
+    const std::uint64_t last = file_->Position();
     std::uint8_t next[4];
     if (file_->ReadExact(next, sizeof next) && Load32(next) == kCentralHeaderSig)
       throw MakeDamagedError("the end record counts " + Number(total) + " entries, the central directory holds more");
-    throw MakeDamagedError("the central directory ends at offset " + Number(file_->Position()) +
-                           ", the end record says " + Number(start + size));
+    throw MakeDamagedError("the central directory ends at offset " + Number(last) + ", the end record says " +
+                           Number(start + size));
   }
   // The list is ordered with one sort rather than record by record, so that a directory in
   // reverse order cannot make reading it quadratic.

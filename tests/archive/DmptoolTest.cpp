@@ -131,12 +131,14 @@ TEST_F(DmptoolTest, InconsistentArchivesAreDamaged) {
   struct Case {
     const char* label;
     std::function<void(std::string&)> damage;
-    const char* reason;
+    std::string reason;
   } cases[] = {
       {"sound", [](std::string&) {}, ""},
       {"central signature", [&](std::string& b) { b[second + 1] = 'X'; }, "central header 2 of 3"},
       {"one entry more", [&](std::string& b) { Put16(b, end + 8, 4), Put16(b, end + 10, 4); }, "counts 4 entries, the central directory holds 3"},
       {"offset shifted", [&](std::string& b) { Put32(b, end + 16, static_cast<std::uint32_t>(cd + 16)); }, "no central header signature"},
+      {"central size", [&](std::string& b) { Put32(b, end + 12, static_cast<std::uint32_t>(end - cd + 16)); },
+       "the central directory ends at offset " + std::to_string(end) + ", the end record says " + std::to_string(end + 16)},
       {"local name", [](std::string& b) { b[30] = 'x'; }, "a.xml: damaged: its local header at offset 0 names \"x.xml\""},
       {"overlap", [&](std::string& b) { Put32(b, cd + 20, 40); }, "a.xml: damaged: its data overlaps entry \"b.xml\""},
       {"same local header", [&](std::string& b) { Put32(b, second + 42, 0); }, "two central records point to the same local header"},
