@@ -120,7 +120,9 @@ TEST_F(DmptoolTest, VerifyFindsDamagedData) {
 }
 
 // Archives whose records contradict each other, built by hand from a sound one: each is
-// reported as damaged, and UnCompress refuses it, so that a restore touches nothing.
+// reported as damaged, and UnCompress refuses it, so that a restore touches nothing. Data before
+// the archive is no damage: the offsets are read shifted, or the entries rebuilt from their local
+// headers when the directory is not where the shift puts it.
 TEST_F(DmptoolTest, InconsistentArchivesAreDamaged) {
   using ziptest::Put16;
   using ziptest::Put32;
@@ -134,6 +136,8 @@ TEST_F(DmptoolTest, InconsistentArchivesAreDamaged) {
     std::string reason;
   } cases[] = {
       {"sound", [](std::string&) {}, ""},
+      {"data before it", [](std::string& b) { b.insert(0, "#!/bin/sh\nexit 0\n"); }, ""},
+      {"data before it, size wrong", [&](std::string& b) { Put32(b, end + 12, static_cast<std::uint32_t>(end - cd - 1)), b.insert(0, "#!"); }, ""},
       {"central signature", [&](std::string& b) { b[second + 1] = 'X'; }, "central header 2 of 3"},
       {"one entry more", [&](std::string& b) { Put16(b, end + 8, 4), Put16(b, end + 10, 4); }, "counts 4 entries, the central directory holds 3"},
       {"offset shifted", [&](std::string& b) { Put32(b, end + 16, static_cast<std::uint32_t>(cd + 16)); }, "no central header signature"},
@@ -147,10 +151,11 @@ TEST_F(DmptoolTest, InconsistentArchivesAreDamaged) {
     std::string bytes = sound;
     c.damage(bytes);
     WriteFile(zip, bytes);
+    fs::remove_all(tmp / "restore");
     const CommandResult verify = Dmptool("--password '' verify " + Quote(zip));
     archive::ArchiveReader reader;
     const int unpacked = archive::UnCompress(reader, zip, tmp / "restore/");
-    if (std::string(c.label) == "sound") {
+    if (c.reason.empty()) {
       EXPECT_EQ(verify.exitCode, 0) << verify.output;
       EXPECT_EQ(unpacked, 0);
       continue;
