@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #endif
@@ -629,11 +630,39 @@ TEST_F(ArchiveWriterUpdateTest, MovingAcrossFileSystemsCopiesTheArchive) {
   writer.TempPath = shmTemps;
   WriteFile(work + "/a.xml", "second a");
   SetMTime(work + "/a.xml", base + 100);
+  // A link planted where the copy once went: its target stays untouched.
+  WriteFile(tmp / "victim", "victim");
+  fs::create_symlink(tmp / "victim", zip + "$$$");
   ASSERT_EQ(Pack(), 2);
   EXPECT_EQ(EntryData(ReadFile(zip), 0), RawDeflate("second a", 6));
   EXPECT_TRUE(fs::is_empty(shmTemps));
-  EXPECT_FALSE(fs::exists(zip + "$$$"));
+  EXPECT_EQ(ReadFile(tmp / "victim"), "victim");
   fs::remove_all(shmTemps);
+#endif
+}
+
+TEST_F(ArchiveWriterUpdateTest, UpdateIsMadeBesideTheArchiveNotInASmallTemporaryFolder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux-only: a 16 KiB tmpfs (or a read-only folder) as TMPDIR";
+#else
+  const std::string small = tmp / "small";
+  fs::create_directories(small);
+  struct Mount {
+    std::string at;
+    bool on = ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=16k") == 0;
+    ~Mount() {
+      if (on) ::umount(at.c_str());
+    }
+  } tiny{small};
+  if (!tiny.on && (::chmod(small.c_str(), 0555), ::access(small.c_str(), W_OK) == 0))
+    GTEST_SKIP() << "neither a small file system nor a read-only folder can be made here";
+  ::setenv("TMPDIR", small.c_str(), 1);
+  writer.TempPath.clear();
+  WriteFile(work + "/big.xml", Incompressible(1 << 20, 4));
+  const int packed = Pack();
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(packed, 3);
+  EXPECT_EQ(Parse(ReadFile(zip)).entries.size(), 3u);
 #endif
 }
 
