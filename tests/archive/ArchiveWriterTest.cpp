@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #endif
@@ -641,28 +640,18 @@ TEST_F(ArchiveWriterUpdateTest, MovingAcrossFileSystemsCopiesTheArchive) {
 #endif
 }
 
-TEST_F(ArchiveWriterUpdateTest, UpdateIsMadeBesideTheArchiveNotInASmallTemporaryFolder) {
+TEST_F(ArchiveWriterUpdateTest, UpdateIsMadeBesideTheArchiveNotInTheTemporaryFolder) {
 #ifdef _WIN32
-  GTEST_SKIP() << "Linux-only: a 16 KiB tmpfs (or a read-only folder) as TMPDIR";
+  GTEST_SKIP() << "Linux-only: /proc as TMPDIR";
 #else
-  const std::string small = tmp / "small";
-  fs::create_directories(small);
-  struct Mount {
-    std::string at;
-    bool on = ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=16k") == 0;
-    ~Mount() {
-      if (on) ::umount(at.c_str());
-    }
-  } tiny{small};
-  if (!tiny.on && (::chmod(small.c_str(), 0555), ::access(small.c_str(), W_OK) == 0))
-    GTEST_SKIP() << "neither a small file system nor a read-only folder can be made here";
-  ::setenv("TMPDIR", small.c_str(), 1);
+  // A temporary folder where not even root can make a file, like a full or read-only one: an
+  // update does not use it.
+  ::setenv("TMPDIR", "/proc", 1);
   writer.TempPath.clear();
-  WriteFile(work + "/big.xml", Incompressible(1 << 20, 4));
-  const int packed = Pack();
+  int packed = 0;
+  EXPECT_NO_THROW(packed = Pack());
   ::unsetenv("TMPDIR");
-  EXPECT_EQ(packed, 3);
-  EXPECT_EQ(Parse(ReadFile(zip)).entries.size(), 3u);
+  EXPECT_EQ(packed, 2);
 #endif
 }
 

@@ -74,8 +74,7 @@ TEST_F(DmptoolTest, PackListVerifyExtractWithTheProgramPassword) {
   EXPECT_NE(again.output.find("the file exists"), std::string::npos) << again.output;
   EXPECT_EQ(Dmptool("--overwrite extract " + Quote(zip) + " " + Quote(out)).exitCode, 0);
   // A named pipe in a file's place is refused at once, not waited on (ctest's time-out guards).
-  fs::remove(out + "/deep.xml");
-  ASSERT_EQ(::mkfifo((out + "/deep.xml").c_str(), 0600), 0);
+  ASSERT_TRUE(fs::remove(out + "/deep.xml") && ::mkfifo((out + "/deep.xml").c_str(), 0600) == 0);
   const CommandResult pipe = Dmptool("--overwrite extract " + Quote(zip) + " " + Quote(out));
   EXPECT_EQ(pipe.exitCode, 1);
   EXPECT_NE(pipe.output.find("deep.xml: the file could not be created: Not a regular file"), std::string::npos)
@@ -128,8 +127,7 @@ TEST_F(DmptoolTest, VerifyFindsDamagedData) {
 
 // Archives whose records contradict each other, built by hand from a sound one: each is
 // reported as damaged, and UnCompress refuses it, so that a restore touches nothing. Data before
-// the archive is no damage: the offsets are read shifted, or the entries rebuilt from their local
-// headers when the directory is not where the shift puts it.
+// the archive is none: offsets are shifted, or the entries rebuilt when that finds no directory.
 TEST_F(DmptoolTest, InconsistentArchivesAreDamaged) {
   using ziptest::Put16;
   using ziptest::Put32;
