@@ -704,7 +704,7 @@ int ArchiveWriter::Run::Execute() {
   ExpandFilesList();
 
   // The archive is written to a temporary file and put in place only when it is complete and on
-  // the disk: a failure leaves no new archive, and an existing one exactly as it was. A new
+  // the disk: a failure leaves no new archive, and an existing one exactly as it was. The
   // archive is made beside its final name, so that one rename puts it in place.
   const std::string zipName = w_.ZipName();
   const fileio::FileStatus existing = fileio::StatusOf(zipName);
@@ -716,8 +716,8 @@ int ArchiveWriter::Run::Execute() {
   const auto slash = WithSlashes(zipName).find_last_of('/');
   dir = slash == std::string::npos ? "." : zipName.substr(0, slash + 1);
   if (update) {
-    // An update is made beside the archive too, unless TempPath names a folder: the temporary
-    // folder may be another file system (the archive then copied once more) or too small.
+    // An update too, unless TempPath names a folder: the system's temporary folder may be on
+    // another file system (the archive would be copied once more) or too small for it.
     if (!w_.TempPath.empty() && fileio::StatusOf(w_.TempPath).isDirectory) dir = w_.TempPath;
     file = fileio::File::CreateTemporary(dir, "ARZ", 0600, temporary);
     if (!file.IsOpen()) throw MakeOpenError(zipName, file.Error());
