@@ -305,13 +305,27 @@ bool ArchiveReader::FindEndRecord() {
     if (tail[i] != 0x50 || Load32(&tail[i]) != kEndCentralSig) continue;
     TEndCentral end;
     end.ParseRecord(&tail[i], window - i);
-    end.commentPosition = size - window + i + kEndCentralSize;
+    const std::uint64_t position = size - window + i;
+    end.commentPosition = position + kEndCentralSize;
+    directoryEnd_ = position;
     if (i >= kZip64LocatorSize && Load32(&tail[i - kZip64LocatorSize]) == kZip64LocatorSig) {
       end.zip64Locator = TEndCentral::ParseLocator(&tail[i - kZip64LocatorSize], kZip64LocatorSize);
-      std::uint8_t record[kZip64EndCentralSize];
       if (end.zip64Locator) {
-        file_->Seek(end.zip64Locator->zip64Offset);
-        if (file_->ReadExact(record, sizeof record)) end.zip64End = TEndCentral::ParseZip64End(record, sizeof record);
+        // Data before the archive moves the Zip64 end record away from the offset its locator
+        // gives; the record then stands right before the locator, where this writer puts it.
+        const std::uint64_t locator = position - kZip64LocatorSize;
+        std::vector<std::uint64_t> places = {end.zip64Locator->zip64Offset};
+        if (locator >= kZip64EndCentralSize && locator - kZip64EndCentralSize != places[0])
+          places.push_back(locator - kZip64EndCentralSize);
+        for (const std::uint64_t at : places) {
+          std::uint8_t record[kZip64EndCentralSize];
+          file_->Seek(at);
+          if (file_->ReadExact(record, sizeof record)) end.zip64End = TEndCentral::ParseZip64End(record, sizeof record);
+          if (end.zip64End) {
+            directoryEnd_ = at;
+            break;
+          }
+        }
       }
     }
     if (end.ThisDisk32() < end.CentralStartDisk32()) return false;
@@ -319,6 +333,12 @@ bool ArchiveReader::FindEndRecord() {
     return true;
   }
   return false;
+}
+
+bool ArchiveReader::CentralHeaderAt(std::uint64_t position) {
+  std::uint8_t signature[4];
+  file_->Seek(position);
+  return file_->ReadExact(signature, sizeof signature) && Load32(signature) == kCentralHeaderSig;
 }
 
 bool ArchiveReader::ReadCentralRecord(TZipHeaderInfo& entry) {
@@ -380,11 +400,25 @@ void ArchiveReader::ReadCentralDirectory() {
   if (end.EntriesThisDisk64() != total)
     throw MakeDamagedError("the end record counts " + Number(end.EntriesThisDisk64()) +
                            " entries on this disk but " + Number(total) + " in all");
-  const std::uint64_t start = end.CentralOffset64();
+  std::uint64_t start = end.CentralOffset64();
   const std::uint64_t size = end.CentralSize64();
   if (start > file_->Size() || size > file_->Size() - start)
     throw MakeDamagedError("the central directory (offset " + Number(start) + ", " + Number(size) +
                            " bytes) lies beyond the end of the file");
+  // Data before the archive (a self-extractor's program, or a file the archive was appended to)
+  // moves every record by its length while the offsets stay as they were written: the central
+  // directory then ends that many bytes before the end records, instead of where they begin.
+  // When a central header stands where the shift puts the directory, every offset is shifted;
+  // when none does, the entries are rebuilt from their local headers.
+  std::uint64_t shift = 0;
+  if (total > 0 && directoryEnd_ > start + size && !CentralHeaderAt(start)) {
+    if (CentralHeaderAt(start + directoryEnd_ - (start + size))) {
+      shift = directoryEnd_ - (start + size);
+      start += shift;
+    } else if (RebuildFromLocalHeaders()) {
+      return;
+    }
+  }
   file_->Seek(start);
   std::vector<std::unique_ptr<TZipHeaderInfo>> read;
   // Every record consumes at least one header's bytes of the file, so a damaged count cannot
@@ -410,14 +444,17 @@ void ArchiveReader::ReadCentralDirectory() {
       throw MakeDamagedError("central header " + Number(k + 1) + " of " + Number(total) + " (offset " + Number(at) +
                              ") has no central header signature");
     }
+    if (shift != 0) entry->SetLocalHeaderOffset64(entry->LocalHeaderOffset64() + shift);
     read.push_back(std::move(entry));
   }
   if (file_->Position() != start + size) {
+    // Where the last record ended, taken before the probe for one more moves the position on.
+    const std::uint64_t last = file_->Position();
     std::uint8_t next[4];
     if (file_->ReadExact(next, sizeof next) && Load32(next) == kCentralHeaderSig)
       throw MakeDamagedError("the end record counts " + Number(total) + " entries, the central directory holds more");
-    throw MakeDamagedError("the central directory ends at offset " + Number(file_->Position()) +
-                           ", the end record says " + Number(start + size));
+    throw MakeDamagedError("the central directory ends at offset " + Number(last) + ", the end record says " +
+                           Number(start + size));
   }
   // The list is ordered with one sort rather than record by record, so that a directory in
   // reverse order cannot make reading it quadratic.

@@ -19,6 +19,9 @@
 // records for one local header make the whole archive damaged (EBadZipFile, with the reason); an
 // entry whose local header disagrees with its central record, or whose data overlaps another
 // entry's, is damaged alone and is reported by name while the others are still decoded.
+// Data before the archive (a self-extractor's program) is no damage: when the central directory
+// is found that many bytes further on, every offset is read shifted by that length; when it is
+// not, the entries are rebuilt from their local headers.
 //
 // Failures are EZipError subclasses (ArchiveErrors.h), the archive file's open error included
 // (EFOpenError). Owned by the reader's developer; the writer shares TZipHeaderInfo, TEndCentral
@@ -148,6 +151,8 @@ class ArchiveReader {
   void ReadEndAndDirectory();
   bool FindEndRecord();
   void ReadCentralDirectory();
+  // True when a central header signature stands at `position`.
+  bool CentralHeaderAt(std::uint64_t position);
   // Reads one central header at the current position into `entry`; false (position restored)
   // when it is not a complete central header.
   bool ReadCentralRecord(TZipHeaderInfo& entry);
@@ -166,6 +171,9 @@ class ArchiveReader {
   std::shared_ptr<ZipInput> file_;
   std::shared_ptr<TSortedZip> entries_;  // null: no directory read
   std::optional<TEndCentral> endCentral_;
+  // Where the central directory ends when nothing stands before the archive: at the Zip64 end
+  // record, or at the end record when there is none.
+  std::uint64_t directoryEnd_ = 0;
   std::int64_t directoryStamp_ = 0;      // archive modification stamp when read
   std::uint64_t directorySize_ = 0;      // and its size
   std::uint64_t directoryDevice_ = 0;    // and the file it was read from

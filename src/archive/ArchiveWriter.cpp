@@ -650,8 +650,9 @@ void ArchiveWriter::Run::Aside(const std::function<void()>& step, bool cancellab
 }
 
 // Puts the finished temporary file in place of the archive. A rename replaces the old archive (if
-// any) in one step; across file systems the copy goes to "<archive>$$$" first and is renamed over
-// the archive only when complete and on the disk, so the old archive is never lost half-way.
+// any) in one step; across file systems (a TempPath elsewhere) the copy goes to a new "ARZ…" file
+// beside the archive first and is renamed over the archive only when complete and on the disk,
+// so the old archive is never lost half-way.
 // The folder is synced after the rename, so that the new name survives a crash.
 void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
   const std::string& target = w_.ZipName();
@@ -664,13 +665,18 @@ void ArchiveWriter::Run::ReplaceArchive(const std::string& temporary) {
   const std::string failure = "Error: Could not copy from " + PrintableName(temporary) + " -> " + PrintableName(target);
   if (!fileio::IsCrossDeviceError(renamed)) throw EZipError(failure);
 
-  const std::string staging = target + "$$$";
+  // The copy is a new file of its own beside the archive, made as the temporary file of a new
+  // archive is: whatever stands under any other name there (a link included) is never written.
+  const auto slash = WithSlashes(target).find_last_of('/');
+  std::string staging;
   fileio::File in = fileio::File::OpenForReading(temporary);
-  fileio::File out = fileio::File::CreateOrTruncate(staging, archiveMode_);
-  if (!in.IsOpen() || !out.IsOpen()) throw EZipError(failure);
+  if (!in.IsOpen()) throw EZipError(failure + ": " + fileio::ErrorText(in.Error()));
+  fileio::File out = fileio::File::CreateTemporary(slash == std::string::npos ? "." : target.substr(0, slash + 1),
+                                                   "ARZ", 0600, staging);
+  if (!out.IsOpen()) throw EZipError(failure + ": " + fileio::ErrorText(out.Error()));
   ZipOutput copy;
   try {
-    // Created under the process's mask: the archive's own permissions are set explicitly.
+    // Created private: the archive's own permissions are set explicitly.
     out.SetPermissions(archiveMode_);
     copy.Adopt(std::move(out));
     std::vector<std::uint8_t> block(1 << 16);
@@ -698,7 +704,7 @@ int ArchiveWriter::Run::Execute() {
   ExpandFilesList();
 
   // The archive is written to a temporary file and put in place only when it is complete and on
-  // the disk: a failure leaves no new archive, and an existing one exactly as it was. A new
+  // the disk: a failure leaves no new archive, and an existing one exactly as it was. The
   // archive is made beside its final name, so that one rename puts it in place.
   const std::string zipName = w_.ZipName();
   const fileio::FileStatus existing = fileio::StatusOf(zipName);
@@ -707,18 +713,19 @@ int ArchiveWriter::Run::Execute() {
   std::string temporary;
   std::string dir;  // the temporary file's folder, where packed files that outgrow memory wait
   fileio::File file;
+  const auto slash = WithSlashes(zipName).find_last_of('/');
+  dir = slash == std::string::npos ? "." : zipName.substr(0, slash + 1);
   if (update) {
-    dir = w_.TempPath;
-    if (dir.empty() || !fileio::StatusOf(dir).isDirectory) dir = fileio::TemporaryFolder();
+    // An update too, unless TempPath names a folder: the system's temporary folder may be on
+    // another file system (the archive would be copied once more) or too small for it.
+    if (!w_.TempPath.empty() && fileio::StatusOf(w_.TempPath).isDirectory) dir = w_.TempPath;
     file = fileio::File::CreateTemporary(dir, "ARZ", 0600, temporary);
-    if (!file.IsOpen()) throw ENotEnoughRoom();
+    if (!file.IsOpen()) throw MakeOpenError(zipName, file.Error());
     // The new archive replaces the old one with the old one's permissions, not the private
     // ones of a temporary file.
     archiveMode_ = existing.permissions;
     file.SetPermissions(archiveMode_);
   } else {
-    const auto slash = WithSlashes(zipName).find_last_of('/');
-    dir = slash == std::string::npos ? "." : zipName.substr(0, slash + 1);
     file = fileio::File::CreateTemporary(dir, "ARZ", 0666, temporary);
     if (!file.IsOpen()) throw MakeOpenError(zipName, file.Error());
     archiveMode_ = file.Status().permissions;

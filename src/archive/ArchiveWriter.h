@@ -7,9 +7,9 @@
 // to merge the entries of an existing archive when that archive is updated. After a successful
 // run the reader side describes the archive just written.
 //
-// An archive is never written in place: the new archive goes to a temporary file "ARZ…" that
-// takes the archive's name only when it is complete and on the disk, so a failed run leaves no
-// new archive and an old archive as it was.
+// An archive is never written in place: the new archive goes to a temporary file "ARZ…" beside
+// it, created as a new file, that takes the archive's name only when it is complete and on the
+// disk, so a failed run leaves no new archive and an old archive as it was.
 //
 // The files are deflated on all cores (PackWorkers), while the calling thread writes the
 // entries in order and keeps handling window events; the archive's bytes do not depend on the
@@ -54,7 +54,7 @@ class ArchiveWriter : public ArchiveReader {
   bool Dispose = false;               // delete each source file once it is packed
   std::vector<std::string> ExcludeList;
   std::vector<std::string> NoCompressList;
-  std::string TempPath;               // where the temporary "ARZ…" file goes; system default if empty
+  std::string TempPath;               // where an update's temporary "ARZ…" file goes; beside the archive if empty
   std::string RootDir;                // prefix for FilesList entries without a directory
   std::vector<std::string> RelativePathList;
   TMultiZipInfo MultiZipInfo;

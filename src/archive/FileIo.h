@@ -144,7 +144,8 @@ class Folder {
   bool Holds(const std::string& name) const;
   // The last-write time of the file of that name (links not followed).
   std::optional<std::time_t> ModifiedTime(const std::string& name) const;
-  // Creates or empties the file `name` for writing; a link of that name is not followed.
+  // Creates or empties the file `name` for writing; a link of that name is not followed, and
+  // anything but a regular file of that name (a named pipe, a device) is refused at once.
   File CreateFile(const std::string& name) const;
   // Gives the owner write permission on `name` again (to replace a read-only file).
   bool MakeWritable(const std::string& name) const;

@@ -329,8 +329,20 @@ std::optional<std::time_t> Folder::ModifiedTime(const std::string& name) const {
 }
 
 File Folder::CreateFile(const std::string& name) const {
-  const int fd = OpenAt(Base(), name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
-  return File::Opened(fd, fd < 0 ? errno : 0);
+  // Only a regular file is written. A named pipe of that name would hold the open until a reader
+  // came, for ever, and a device is no place for an entry: what stands there is looked at first,
+  // and the open itself never waits (a pipe put there in between fails it, or is found after it).
+  struct stat st {};
+  if (::fstatat(Base(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
+      !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode))
+    return File::Opened(-1, NotRegularFileError());
+  const int fd = OpenAt(Base(), name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  if (fd < 0) return File::Opened(-1, errno == ENXIO ? NotRegularFileError() : errno);
+  File file = File::Opened(fd, 0);
+  if (!file.Status().isRegular) return File::Opened(-1, NotRegularFileError());
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return File::Opened(-1, errno);
+  return file;
 }
 
 bool Folder::MakeWritable(const std::string& name) const {

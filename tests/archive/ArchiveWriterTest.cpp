@@ -629,11 +629,29 @@ TEST_F(ArchiveWriterUpdateTest, MovingAcrossFileSystemsCopiesTheArchive) {
   writer.TempPath = shmTemps;
   WriteFile(work + "/a.xml", "second a");
   SetMTime(work + "/a.xml", base + 100);
+  // A link planted where the copy once went: its target stays untouched.
+  WriteFile(tmp / "victim", "victim");
+  fs::create_symlink(tmp / "victim", zip + "$$$");
   ASSERT_EQ(Pack(), 2);
   EXPECT_EQ(EntryData(ReadFile(zip), 0), RawDeflate("second a", 6));
   EXPECT_TRUE(fs::is_empty(shmTemps));
-  EXPECT_FALSE(fs::exists(zip + "$$$"));
+  EXPECT_EQ(ReadFile(tmp / "victim"), "victim");
   fs::remove_all(shmTemps);
+#endif
+}
+
+TEST_F(ArchiveWriterUpdateTest, UpdateIsMadeBesideTheArchiveNotInTheTemporaryFolder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux-only: /proc as TMPDIR";
+#else
+  // A temporary folder where not even root can make a file, like a full or read-only one: an
+  // update does not use it.
+  ::setenv("TMPDIR", "/proc", 1);
+  writer.TempPath.clear();
+  int packed = 0;
+  EXPECT_NO_THROW(packed = Pack());
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(packed, 2);
 #endif
 }
 

@@ -39,6 +39,10 @@ const ToolCase kCases[] = {
      "python3 -c \"import zipfile,os\nz=zipfile.ZipFile('ARCH','w',zipfile.ZIP_DEFLATED)\n"
      "for r,d,f in os.walk('.'):\n  for n in sorted(d): z.write(os.path.join(r,n))\n  for n in sorted(f): z.write(os.path.join(r,n))\nz.close()\"",
      "", false},
+    // Data before the archive, as in a self-extractor: Info-ZIP's unzip reads it too (warning of
+    // the extra bytes), with a plain and with a Zip64 end record.
+    {"zip_after_a_stub", "zip -q -r -P pw ARCH.zip . && (seq 3000; cat ARCH.zip) > ARCH && unzip -tq -P pw ARCH | grep -q 'No errors'", "pw", false},
+    {"zip64_after_a_stub", "zip -q -r -fz ARCH.zip . && (seq 3000; cat ARCH.zip) > ARCH && unzip -tq ARCH | grep -q 'No errors'", "", false},
     {"python_stored",
      "python3 -c \"import zipfile,os\nz=zipfile.ZipFile('ARCH','w',zipfile.ZIP_STORED)\n"
      "for r,d,f in os.walk('.'):\n  for n in sorted(f): z.write(os.path.join(r,n))\nz.close()\"",
