@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "db/DbConnection.h"
 #include "db/DbError.h"
 #include "db/DbQuery.h"
@@ -140,4 +143,56 @@ TEST_F(DbTransaction, StatementsWhileAQueryIsOpenAreCommittedAtOnce) {
   EXPECT_EQ(Scalar(*observer, "select note from " + table.name() + " where id = 2"), "changed");
   lookup.Next();
   EXPECT_EQ(lookup.AsString(0), "2");
+}
+
+// A failed end of a transaction (refused by the driver before it reaches the server) never
+// commits: the rows stay invisible whatever fails, and the connection either is back in
+// autocommit after a rollback that went through or is closed.
+TEST_F(DbTransaction, AFailedEndOfTransactionNeverCommits) {
+  const struct {
+    bool commit;
+    int failures;  // ends refused in a row
+    bool raises, connected;
+  } cases[] = {
+      {true, 1, true, true}, {true, 2, true, false}, {false, 1, false, true}, {false, 2, true, false},
+  };
+  for (const auto& c : cases) {
+    con = Connect("hy");
+    const std::string pid = Scalar(*con, "select pg_backend_pid()");
+    con->BeginTrans();
+    Insert(1);
+    int refused = 0;
+    con->SetEndTransactionFault([&](bool) { return refused++ < c.failures; });
+    bool raised = false;
+    try {
+      c.commit ? con->CommitTrans() : con->RollbackTrans();
+    } catch (const EDatabaseError&) {
+      raised = true;
+    }
+    const std::string what = (c.commit ? "commit, " : "rollback, ") + std::to_string(c.failures);
+    EXPECT_EQ(raised, c.raises) << what;
+    EXPECT_FALSE(con->InTransaction()) << what;
+    EXPECT_EQ(con->Connected(), c.connected) << what;
+    if (!c.connected) {
+      // The session is gone on the server, and with it the transaction.
+      std::string sessions;
+      for (int i = 0; i < 100 && (sessions = Scalar(*observer, "select count(*) from pg_stat_activity where pid = " + pid)) != "0"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      EXPECT_EQ(sessions, "0") << what;
+    }
+    con->SetEndTransactionFault(nullptr);
+    con.reset();
+    EXPECT_EQ(Count(), "0") << what;
+  }
+}
+
+// The driver undoes only the failing statement (psqlODBC's statement-level rollback): the record
+// import relies on the transaction staying usable after a refused INSERT.
+TEST_F(DbTransaction, AFailedStatementLeavesTheTransactionUsable) {
+  con->BeginTrans();
+  Insert(1);
+  EXPECT_THROW(Insert(1), EDatabaseError);
+  Insert(2);
+  con->CommitTrans();
+  EXPECT_EQ(Count(), "2");
 }
