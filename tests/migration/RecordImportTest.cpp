@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 
@@ -195,6 +196,38 @@ TEST_F(RecordImportTest, EveryTypeAndNullFormMeansTheSameAloneAndInAMultiRowStat
   EXPECT_THROW(restored(1000), db::EDatabaseError);
   EXPECT_TRUE(trace.Contains("The statements of records 1 to 3 failed"));
   EXPECT_EQ(migrationtest::Psql("hy", "select count(*) from dmtest_types; drop table dmtest_types;"), "0\n");
+}
+
+// A row the target refuses in the middle of a multi-row statement fails the way it does when every
+// row is sent alone: its statement is the last one traced, the detail line names it, and the error
+// is that row's own.
+TEST_F(RecordImportTest, AFailingRowInAMultiRowStatementLooksAsWhenSentAlone) {
+  SaveTableFile("select g as n, 'v' || g as s from generate_series(1, 5) g", "dmtest_rows.xml");
+  migrationtest::Psql("hy", "drop table if exists dmtest_rows; create table dmtest_rows (n integer check (n <> 3), s text);");
+  const auto failure = [&](int rowsPerStatement, TInsertForm form) {
+    SetInsertBatchBound({rowsPerStatement, kInsertBatchBound.bytes});
+    host.CreateProgressWindow();
+    testsupport::TraceCapture trace;
+    std::string what = "no failure";
+    try {
+      Restore(host, "dmtest_rows.xml", form);
+    } catch (const db::EDatabaseError& e) {
+      what = e.what();
+    }
+    SetInsertBatchBound(kInsertBatchBound);
+    host.ProgressWindow()->CloseWindow();
+    host.DestroyProgressWindow();
+    const std::string& last = trace.lines.back();
+    return std::vector<std::string>{last.substr(std::min(last.find("insert into"), last.size())),
+                                    host.lastWindow->detailText, what};
+  };
+  const auto alone = failure(1, TInsertForm::MultiRow);
+  EXPECT_EQ(alone[0], "insert into dmtest_rows (n,s) values (3,'v3')");
+  EXPECT_EQ(alone[1], "正在导入表dmtest_rows中的第3条记录...");
+  EXPECT_NE(alone[2].find("dmtest_rows_n_check"), std::string::npos) << alone[2];
+  EXPECT_EQ(failure(1000, TInsertForm::MultiRow), alone);
+  EXPECT_EQ(failure(1000, TInsertForm::RowByRow), alone);
+  EXPECT_EQ(migrationtest::Psql("hy", "select count(*) from dmtest_rows; drop table dmtest_rows;"), "0\n");
 }
 
 TEST_F(RecordImportTest, AFileThatCannotBeLoadedRollsBackAndRaises) {
