@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "archive/ArchiveSettings.h"
@@ -188,7 +189,7 @@ void RestoreData(IMigrationHost& host) {
     } else {
       const std::vector<std::string> names = host.ListFiles(workDirectory);
       progress.SetGaugeMaximum(static_cast<int>(names.size()));
-      CheckTableFiles(host, workDirectory, names);
+      const std::set<std::string> rowByRow = CheckTableFiles(host, workDirectory, names);
 
       // One transaction from the truncation through the fix-up: a restore that fails at any
       // point leaves every target table as it was (the PostgreSQL family, KingbaseES included,
@@ -203,7 +204,7 @@ void RestoreData(IMigrationHost& host) {
         const std::string name = TrimText(listed);
         host.SetCurrentItem(name);
         if (IsImportedName(name)) {
-          Restore(host, name);
+          Restore(host, name, rowByRow.count(name) != 0 ? TInsertForm::RowByRow : TInsertForm::MultiRow);
           host.StepProgress();
         }
         platform::PumpEvents();

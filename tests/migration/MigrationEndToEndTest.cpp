@@ -2,6 +2,7 @@
 // compared value by value, and the failures in the middle of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -9,6 +10,7 @@
 #include "MigrationTestHost.h"
 #include "archive/ArchiveSettings.h"
 #include "migration/BackupProcedure.h"
+#include "migration/RecordImport.h"
 #include "migration/RestoreProcedure.h"
 #include "platform/Dialogs.h"
 #include "support/TraceCapture.h"
@@ -252,6 +254,7 @@ TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
     bool stopTarget;            // the target server stops in the middle of rptreportdata
     bool truncated;             // the failure comes after the truncation
     const char* traced;
+    bool refuseEnds = false;    // every commit and rollback is refused before it reaches the server
   } cases[] = {
       {"a damaged first file", cutFirstFile, "", "", false, true, "Exception Message:"},
       {"a middle file", archivePath, "rptcombinefetch", "id < 0", false, true, "The statements of records 1 to 10 failed"},
@@ -261,6 +264,8 @@ TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
       {"a column the target lacks", missingColumn, "", "", false, false,
        "The target has no column nosuchcolumn in the table rptreport for the TableFile rptreport.xml"},
       {"a column name that is not plain", hostileColumn, "", "", false, false, "names no plain column"},
+      {"a refused commit and rollback", archivePath, "", "", false, true, "Exception Message:", true},
+      {"a refused rollback", archivePath, "rptcombinefetch", "id < 0", false, true, "Exception Message:", true},
   };
   for (const auto& c : cases) {
     // A target that differs from the archive, so that a half-done restore would show.
@@ -272,9 +277,16 @@ TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
     host.onDetailUpdate = [&](int position, const std::string& text) {
       if (c.stopTarget && position == 150 && text.find("rptreportdata") != std::string::npos) DbEnv("stop hy");
     };
+    if (c.refuseEnds) host.conADOConParty().SetEndTransactionFault([](bool) { return true; });
     testsupport::TraceCapture trace;
     const auto boxes = RestoreArchive(c.archive);
     host.onDetailUpdate = nullptr;
+    host.conADOConParty().SetEndTransactionFault(nullptr);
+    // A connection whose transaction could not be ended is closed; the next connection test opens it.
+    if (c.refuseEnds) {
+      EXPECT_FALSE(host.conADOConParty().Connected()) << c.what;
+      ASSERT_TRUE(host.Connect("hy"));
+    }
     if (c.stopTarget) {
       DbEnv("start");
       ASSERT_TRUE(host.Connect("hy"));
@@ -296,6 +308,72 @@ TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
   }
   ExpectFullRestore();
   EXPECT_EQ(Psql("hy", "select count(*) from pg_class where relname = 'pwned';"), "0\n");
+}
+
+// The restore as its TableFiles change: `change` gets the unpacked WorkDirectory of the backup and
+// returns the archive of what it left there.
+std::string ChangedArchive(MigrationTestHost& host, const std::string& archive, const testsupport::TempDir& tmp,
+                           const std::string& name, const std::function<void(const std::string&)>& change) {
+  EXPECT_EQ(archive::UnCompress(host.ArchiveReader(), archive, tmp.path() + "/"), 0);
+  change(tmp / "qimzorstatistics");
+  archive::compress(host.ArchiveWriter(), tmp / name, tmp / "qimzorstatistics");
+  fs::remove_all(tmp / "qimzorstatistics");
+  return tmp / name;
+}
+
+// A TableFile without rows sends nothing, so neither a table missing from the target nor a name
+// that is not plain keeps the restore from succeeding; the status line still shows the name.
+TEST_F(MigrationEndToEndTest, EmptyTableFilesOfTablesTheTargetLacksRestore) {
+  testsupport::TempDir tmp;
+  const std::string archive = ChangedArchive(host, archivePath, tmp, "empty.dmp", [&](const std::string& work) {
+    db::TDbQuery query(&host.conADOConParty());
+    query.SQL().push_back("select 1 as id, 'x'::text as \"no such, column\" where false");
+    query.Open();
+    query.SaveToFile(work + "/dmtest_absent.xml");
+    query.SaveToFile(work + "/absent table;--.xml");
+  });
+  const auto boxes = RestoreArchive(archive);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "数据还原完成！");
+  const auto& infos = host.lastWindow->infoTexts;
+  for (const char* shown : {"正在还原表dmtest_absent，请稍候..", "正在还原表absent table;--，请稍候.."})
+    EXPECT_NE(std::find(infos.begin(), infos.end(), shown), infos.end()) << shown;
+  ExpectFullRestore();
+}
+
+// A table with a foreign key on itself (and a trigger) gets one statement per row whatever the
+// batch size: a child listed before its parent fails at its own row, exactly as when every row is
+// sent alone, where one multi-row statement holding both would have passed.
+TEST_F(MigrationEndToEndTest, AChildBeforeItsParentFailsAsWithOneStatementPerRow) {
+  ASSERT_EQ(RestoreArchive(archivePath).size(), 1u);
+  const std::string before = migrationtest::TargetFingerprint();
+  testsupport::TempDir tmp;
+  const std::string archive = ChangedArchive(host, archivePath, tmp, "tree.dmp", [&](const std::string& work) {
+    db::TDbQuery query(&host.conADOConParty());
+    query.SQL().push_back(
+        "select 21 as id, 'child'::varchar(100) as classname, 20 as parentid, 2::smallint as levelno, 'Y'::char(1) "
+        "as sumflag, 1.50::numeric(18,2) as amount union all select 20, 'parent', null, 1::smallint, 'N', 2.50");
+    query.Open();
+    query.SaveToFile(work + "/T_ORG_SUMCLASS_NEW.xml");
+  });
+  const auto outcome = [&](int rowsPerStatement) {
+    SetInsertBatchBound({rowsPerStatement, kInsertBatchBound.bytes});
+    testsupport::TraceCapture trace;
+    const auto boxes = RestoreArchive(archive);
+    SetInsertBatchBound(kInsertBatchBound);
+    std::string lastInsert;
+    for (const std::string& line : trace.lines) {
+      if (line.find("Exception Message:") != std::string::npos) break;
+      if (line.find("insert into") != std::string::npos) lastInsert = line.substr(line.find("insert into"));
+    }
+    return std::vector<std::string>{boxes.empty() ? "" : boxes[0].text, lastInsert, host.lastWindow->detailText};
+  };
+  const auto alone = outcome(1);
+  EXPECT_EQ(alone[0], "数据还原失败！请确认数据库连接状态！");
+  EXPECT_EQ(alone[1].rfind("insert into T_ORG_SUMCLASS_NEW (id,classname,parentid,levelno,sumflag,amount) values (21,", 0), 0u)
+      << alone[1];
+  EXPECT_EQ(outcome(1000), alone);
+  EXPECT_EQ(migrationtest::TargetFingerprint(), before);
 }
 
 // Texts that a quoting mistake would change, in a column named in Chinese too, arrive exactly in a
