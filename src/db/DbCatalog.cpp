@@ -1,5 +1,6 @@
 #include "db/DbCatalog.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,13 +12,21 @@
 namespace db {
 namespace {
 
-std::string FoldAscii(std::string_view text, bool upper) {
-  std::string folded(text);
-  for (char& c : folded) {
-    if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (!upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+// How an unquoted name part may be stored: as the PostgreSQL family folds it (ASCII letters to
+// lower case), as the standard folds it (upper case), or as written.
+std::vector<std::string> Spellings(std::string_view part) {
+  std::string lower(part), upper(part);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  return folded;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  std::vector<std::string> spellings = {lower};
+  for (const std::string& other : {upper, std::string(part)}) {
+    if (std::find(spellings.begin(), spellings.end(), other) == spellings.end()) spellings.push_back(other);
+  }
+  return spellings;
 }
 
 // The catalog, schema and table parts of a name, each empty when not given.
@@ -25,19 +34,37 @@ struct TTableName {
   std::u16string catalog, schema, table;
 };
 
-TTableName SplitName(std::string_view name, bool upper) {
-  std::vector<std::string> parts;
+// Every way the name `name` may be stored, one spelling per part.
+std::vector<TTableName> StoredNames(std::string_view name) {
+  std::vector<std::vector<std::string>> parts;
   for (size_t start = 0;;) {
     const size_t dot = name.find('.', start);
-    parts.push_back(FoldAscii(name.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start), upper));
+    parts.push_back(Spellings(name.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start)));
     if (dot == std::string_view::npos) break;
     start = dot + 1;
   }
-  TTableName split;
-  split.table = Utf8ToUtf16(parts.back());
-  if (parts.size() >= 2) split.schema = Utf8ToUtf16(parts[parts.size() - 2]);
-  if (parts.size() >= 3) split.catalog = Utf8ToUtf16(parts[parts.size() - 3]);
-  return split;
+  // Catalog, schema and table: a statement never names more.
+  if (parts.size() > 3) parts.erase(parts.begin(), parts.end() - 3);
+  std::vector<std::vector<std::string>> combined = {{}};
+  for (const auto& spellings : parts) {
+    std::vector<std::vector<std::string>> longer;
+    for (const auto& prefix : combined) {
+      for (const std::string& spelling : spellings) {
+        longer.push_back(prefix);
+        longer.back().push_back(spelling);
+      }
+    }
+    combined = std::move(longer);
+  }
+  std::vector<TTableName> names;
+  for (const auto& split : combined) {
+    TTableName stored;
+    stored.table = Utf8ToUtf16(split.back());
+    if (split.size() >= 2) stored.schema = Utf8ToUtf16(split[split.size() - 2]);
+    if (split.size() >= 3) stored.catalog = Utf8ToUtf16(split[split.size() - 3]);
+    names.push_back(std::move(stored));
+  }
+  return names;
 }
 
 // A part not given is left open (a null argument), not matched against an empty name.
@@ -64,10 +91,9 @@ bool AnyForeignKey(SQLHDBC dbc, TTableName name, bool referenced) {
 
 bool TakesPartInForeignKey(TDbConnection& connection, std::string_view table) {
   auto* dbc = static_cast<SQLHDBC>(connection.NativeHandle());
-  for (const bool upper : {false, true}) {
-    if (upper && FoldAscii(table, true) == FoldAscii(table, false)) break;
+  for (const TTableName& name : StoredNames(table)) {
     for (const bool referenced : {true, false}) {
-      if (AnyForeignKey(dbc, SplitName(table, upper), referenced)) return true;
+      if (AnyForeignKey(dbc, name, referenced)) return true;
     }
   }
   return false;

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <thread>
 
+#include "db/DbCatalog.h"
 #include "db/DbConnection.h"
 #include "db/DbError.h"
 #include "db/DbQuery.h"
@@ -195,4 +197,22 @@ TEST_F(DbTransaction, AFailedStatementLeavesTheTransactionUsable) {
   Insert(2);
   con->CommitTrans();
   EXPECT_EQ(Count(), "2");
+}
+
+// The catalog names the tables on both sides of a foreign key, whichever case the name is written
+// in and with or without its schema, and no other table.
+TEST(DbCatalog, TablesOnEitherSideOfAForeignKey) {
+  standin::ScratchTable parent("hy", "parent", "id integer primary key");
+  standin::ScratchTable child("hy", "child", "id integer, parentid integer");
+  standin::ScratchTable alone("hy", "alone", "id integer primary key");
+  auto c = Connect("hy");
+  Exec(*c, "alter table " + child.name() + " add foreign key (parentid) references " + parent.name());
+  const auto upper = [](std::string name) {
+    for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return name;
+  };
+  for (const std::string& name : {parent.name(), child.name(), upper(child.name()), "DBO." + parent.name()})
+    EXPECT_TRUE(TakesPartInForeignKey(*c, name)) << name;
+  for (const std::string& name : {alone.name(), upper(alone.name()), std::string("no_such_table")})
+    EXPECT_FALSE(TakesPartInForeignKey(*c, name)) << name;
 }
