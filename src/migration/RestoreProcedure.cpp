@@ -195,7 +195,8 @@ void RestoreData(IMigrationHost& host) {
       // point leaves every target table as it was (the PostgreSQL family, KingbaseES included,
       // runs TRUNCATE, DROP and CREATE TABLE inside a transaction). Each file's import joins it.
       // The driver undoes only a failing statement and keeps the transaction open, so the first
-      // error ends the restore and the whole transaction is rolled back; nothing runs after it.
+      // error ends the restore and the whole transaction is rolled back; nothing runs after it but
+      // the import's search for the failing row of a multi-row command.
       // Every command that may keep the database busy for long (the truncation of large tables,
       // the fix-up, the commit) runs while the windows keep handling events.
       connection.BeginTrans();
