@@ -93,14 +93,29 @@ CREATE TABLE rpttemplateclassvalid (
   validto     date
 );
 
+-- The summary classes form a tree: parentid refers to a class of the same table, and a trigger
+-- keeps a class from being its own parent. So the restore meets a table with a foreign key and a
+-- trigger, whose rows go in one statement each.
 CREATE TABLE t_org_sumclass_new (
   id          integer PRIMARY KEY,
   classname   varchar(100),
-  parentid    integer,
+  parentid    integer REFERENCES t_org_sumclass_new (id),
   levelno     smallint,
   sumflag     char(1),
   amount      numeric(18,2)
 );
+
+CREATE FUNCTION t_org_sumclass_new_parent() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF NEW.parentid = NEW.id THEN
+    RAISE EXCEPTION 'summary class % cannot be its own parent', NEW.id;
+  END IF;
+  RETURN NEW;
+END
+$$;
+
+CREATE TRIGGER t_org_sumclass_new_parent BEFORE INSERT OR UPDATE ON t_org_sumclass_new
+  FOR EACH ROW EXECUTE FUNCTION t_org_sumclass_new_parent();
 
 CREATE TABLE t_org_sumclass_org_new (
   id          integer PRIMARY KEY,

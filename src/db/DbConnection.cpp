@@ -1,6 +1,8 @@
 #include "db/DbConnection.h"
 
 #include <cctype>
+#include <exception>
+#include <functional>
 #include <string>
 
 #include "db/DbError.h"
@@ -18,6 +20,7 @@ struct TDbConnection::Impl {
   bool inTransaction = false;
   bool standardConformingStrings = true;
   std::shared_ptr<const void> session;
+  std::function<bool(bool commit)> failEndTransaction;
 
   void SetAutoCommit(bool on) {
     OdbcCheck(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_AUTOCOMMIT,
@@ -26,20 +29,62 @@ struct TDbConnection::Impl {
               OdbcHandle::kDbc, dbc.get(), "SQLSetConnectAttr(SQL_ATTR_AUTOCOMMIT)");
   }
 
+  // One SQLEndTran; a failure injected by the seam counts as the driver's, without reaching it.
+  void EndTran(SQLSMALLINT completion) {
+    const bool commit = completion == SQL_COMMIT;
+    if (failEndTransaction && failEndTransaction(commit)) {
+      throw EDatabaseError(commit ? "SQLEndTran(SQL_COMMIT) failed (injected)" : "SQLEndTran(SQL_ROLLBACK) failed (injected)",
+                           "HY000");
+    }
+    OdbcCheck(SQLEndTran(SQL_HANDLE_DBC, dbc.get(), completion), OdbcHandle::kDbc, dbc.get(),
+              commit ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)");
+  }
+
+  // Switching autocommit on commits whatever transaction the driver still holds open, so it is
+  // done only once the transaction has ended. A connection that cannot be switched back is
+  // dropped: statements after it would run in a transaction that nobody ends.
+  void AutoCommitOrDrop() noexcept {
+    try {
+      SetAutoCommit(true);
+    } catch (...) {
+      Close();
+    }
+  }
+
   void EndTransaction(SQLSMALLINT completion) {
     if (!connected) throw EDatabaseError("Connection is closed: no transaction to end");
     if (!inTransaction) throw EDatabaseError("No transaction is active");
-    // The transaction counts as ended whatever the outcome, and autocommit is switched back on so
-    // that a failed commit does not leave later statements inside a dead transaction.
+    // The transaction counts as ended whatever the outcome: afterwards the connection is either
+    // back in autocommit with nothing of the transaction left open, or closed.
     inTransaction = false;
-    SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc.get(), completion);
+    std::exception_ptr failure;
     try {
-      OdbcCheck(rc, OdbcHandle::kDbc, dbc.get(), completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)");
+      EndTran(completion);
     } catch (...) {
-      try { SetAutoCommit(true); } catch (...) {}
-      throw;
+      failure = std::current_exception();
     }
-    SetAutoCommit(true);
+    if (!failure) {
+      AutoCommitOrDrop();
+      return;
+    }
+    // After a failed end the transaction may still be open in the driver (a commit that never
+    // reached the server, a rollback refused): it is rolled back (again). Should that fail too, the
+    // connection is dropped with autocommit untouched and the server aborts the transaction when
+    // the session ends; never is a failure reported over committed changes.
+    bool rolledBack = false;
+    try {
+      EndTran(SQL_ROLLBACK);
+      rolledBack = true;
+    } catch (...) {
+    }
+    if (rolledBack) {
+      AutoCommitOrDrop();
+      // A rollback that went through at the second attempt has done what was asked.
+      if (completion == SQL_ROLLBACK) return;
+    } else {
+      Close();
+    }
+    std::rethrow_exception(failure);
   }
 
   void Close() noexcept {
@@ -153,6 +198,10 @@ void TDbConnection::BeginTrans() {
   if (d.inTransaction) throw EDatabaseError("A transaction is already active");
   d.SetAutoCommit(false);
   d.inTransaction = true;
+}
+
+void TDbConnection::SetEndTransactionFault(std::function<bool(bool commit)> fails) {
+  impl_->failEndTransaction = std::move(fails);
 }
 
 void TDbConnection::CommitTrans() { impl_->EndTransaction(SQL_COMMIT); }

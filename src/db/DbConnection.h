@@ -2,6 +2,7 @@
 // The program's one database connection (conADOConParty): an ODBC connection through the driver
 // manager, opened with a connection string, with manual transactions on demand.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,11 +27,21 @@ class TDbConnection {
 
   // BeginTrans switches autocommit off; CommitTrans / RollbackTrans end the transaction and switch
   // autocommit back on. All raise EDatabaseError, also when used without an open connection or
-  // (Commit/Rollback) without an open transaction.
+  // (Commit/Rollback) without an open transaction. After a failed end of the transaction it is
+  // rolled back (again) and autocommit returns only once that rollback went through; otherwise
+  // the connection is closed without switching autocommit on (which would commit), and the
+  // server drops the transaction with the session. A rollback that succeeds at its second attempt
+  // does not raise; a failed commit always does, and has committed nothing that the failure
+  // could hide. A connection that refuses autocommit after the end is closed too.
   void BeginTrans();
   void CommitTrans();
   void RollbackTrans();
   bool InTransaction() const;
+
+  // For tests of the failure paths: `fails` is asked before every end of a transaction (commit or
+  // rollback) and a true answer makes that end fail as the driver's would, before it reaches the
+  // server. Empty by default.
+  void SetEndTransactionFault(std::function<bool(bool commit)> fails);
 
   // Whether the server reads a backslash inside '...' as itself (its standard_conforming_strings,
   // read when the connection opens). Off on PostgreSQL-family servers before 9.1 and on the

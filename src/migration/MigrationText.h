@@ -28,11 +28,11 @@ std::string QuotedText(std::string_view text, TBackslashes backslashes = TBacksl
 // The same literal appended to `out`.
 void AppendQuotedText(std::string& out, std::string_view text, TBackslashes backslashes);
 
-// True for a plain SQL identifier (letters, digits, '_' and '$', not starting with a digit) or
-// several of them joined by '.'. Letters are the ASCII ones and, written in UTF-8, the letters of
-// the scripts listed in MigrationText.cpp (a V3.1 column may be named in Chinese); every other
-// character (quotes, blanks, punctuation of any script) makes the name not plain. Only such names
-// are put into generated statements.
+// True for a plain SQL identifier (letters, digits, '_' and '$', starting with neither a digit nor
+// '$') or several of them joined by '.'. As in the server's unquoted names, every well-formed
+// UTF-8 character beyond ASCII counts as a letter (a V3.1 column may be named 金额（元）); ASCII
+// quotes, blanks and punctuation, and bytes that are not UTF-8, make the name not plain. Only such
+// names are put into generated statements.
 bool IsPlainIdentifier(std::string_view name);
 
 // True for an optional '-' followed by one or more decimal digits.

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <vector>
 
 #include "db/DbColumn.h"
 #include "db/DbConnection.h"
+#include "db/DbError.h"
 #include "db/DbQuery.h"
 #include "db/FieldType.h"
 #include "diag/Trace.h"
@@ -36,22 +38,31 @@ bool IsTextType(db::TFieldType type) {
 TInsertBatchBound g_insertBatchBound = kInsertBatchBound;
 
 // Collects the rows of one file and sends them to the database as multi-row statements: the
-// first row's statement whole, every further row as its value list appended after a comma. A
-// failing row fails the whole command, and with it the transaction. While the database works on
-// one command the next one is being built; the error of a command surfaces at the next Add or at
-// Finish, still before anything is committed.
+// first row's statement whole, every further row as its value list appended after a comma. While
+// the database works on one command the next one is being built; the error of a command surfaces
+// at the next Add or at Finish, still before anything is committed.
+//
+// A failing row fails its whole command, which the driver undoes alone (its statement-level
+// rollback keeps the transaction usable). That command's rows are then sent again one at a time,
+// each traced and shown as the import shows a row, so that a failure reads as it does with one
+// statement per row: the failing row's statement is the last one traced, the detail line names
+// that row and the error raised is that row's own. The cost falls only on a failure.
 class TInsertBatch {
  public:
   // `headSize`: the length of "insert into T (cols) values ", the part all rows share.
-  TInsertBatch(IMigrationHost& host, size_t headSize)
-      : sender_(Prepare(host)), headSize_(headSize), bound_(g_insertBatchBound) {}
+  // `showRow`: shows the row of that number in the detail line.
+  TInsertBatch(IMigrationHost& host, size_t headSize, TInsertBatchBound bound,
+               std::function<void(std::int64_t)> showRow)
+      : query_(Prepare(host)), sender_(query_), headSize_(headSize), bound_(bound), showRow_(std::move(showRow)) {}
 
   // Adds the row whose statement is `statement`.
   void Add(const std::string& statement) {
     if (text_.empty()) {
+      starts_.push_back(0);
       text_.append(statement);
     } else {
       text_.push_back(',');
+      starts_.push_back(text_.size());
       text_.append(statement, headSize_);
     }
     ++rows_;
@@ -61,7 +72,7 @@ class TInsertBatch {
   // Sends what is left and waits until the database has run every command.
   void Finish() {
     Send();
-    Checked([this] { sender_.Wait(); });
+    Settle();
   }
 
  private:
@@ -74,31 +85,52 @@ class TInsertBatch {
 
   void Send() {
     if (rows_ == sentRows_) return;
+    Settle();
     std::string text;
     text.reserve(text_.capacity());
     text.swap(text_);
-    Checked([&] { sender_.Send(std::move(text)); });
+    inFlightStarts_.swap(starts_);
+    starts_.clear();
+    sender_.Send(std::move(text));
     inFlightFirst_ = sentRows_ + 1;
     sentRows_ = rows_;
   }
 
-  // The trace already shows the statements built after the command in flight; a failure names
-  // the rows whose command failed, so that the trace is not read as if those had run.
-  template <typename F>
-  void Checked(F&& call) {
+  // Waits for the command in flight; when the database refused it, finds the failing row.
+  void Settle() {
     try {
-      call();
-    } catch (...) {
+      sender_.Wait();
+    } catch (const db::EDatabaseError&) {
+      // The query keeps the text of the command it ran last.
+      if (query_.SQL().size() != 1 || inFlightStarts_.empty()) throw;
+      const std::string command = query_.SQL().front();
       diag::TraceLine("The statements of records " + std::to_string(inFlightFirst_) + " to " +
-                      std::to_string(sentRows_) + " failed; none of the statements traced after them ran");
-      throw;
+                      std::to_string(sentRows_) +
+                      " failed as one command, and none of the statements traced after them ran; they are "
+                      "sent again one at a time");
+      for (size_t k = 0; k < inFlightStarts_.size(); ++k) {
+        const size_t begin = inFlightStarts_[k];
+        const size_t end = k + 1 < inFlightStarts_.size() ? inFlightStarts_[k + 1] - 1 : command.size();
+        std::string statement =
+            k == 0 ? command.substr(0, end) : command.substr(0, headSize_) + command.substr(begin, end - begin);
+        diag::TraceLine(statement);
+        showRow_(inFlightFirst_ + static_cast<std::int64_t>(k));
+        sender_.Send(std::move(statement));
+        sender_.Wait();
+      }
+      // Every row went in alone (the command failed for a reason of its own, such as a time-out):
+      // the import goes on, as it would have with one statement per row.
     }
   }
 
+  db::TDbQuery& query_;
   TStatementSender sender_;
   const size_t headSize_;
   const TInsertBatchBound bound_;
+  const std::function<void(std::int64_t)> showRow_;
   std::string text_;
+  std::vector<size_t> starts_;          // where each row of text_ starts
+  std::vector<size_t> inFlightStarts_;  // the same for the command in flight
   std::int64_t rows_ = 0;       // rows added
   std::int64_t sentRows_ = 0;   // of which handed to the sender
   std::int64_t inFlightFirst_ = 0;
@@ -185,14 +217,14 @@ std::string ValueText(db::TDbQuery& query, int i, bool& included, TBackslashes b
 
 void SetInsertBatchBound(TInsertBatchBound bound) { g_insertBatchBound = bound; }
 
-void Restore(IMigrationHost& host, const std::string& fileName) {
+void Restore(IMigrationHost& host, const std::string& fileName, TInsertForm form) {
   db::TDbConnection& connection = host.conADOConParty();
   const bool ownTransaction = !connection.InTransaction();
   try {
     if (ownTransaction) connection.BeginTrans();
     diag::TraceEnter("Restore");
 
-    const std::string table = CheckedTableName(fileName);
+    const std::string table = TableNameFromFile(fileName);
 
     db::TDbQuery& qry1 = host.qry1();
     qry1.SetConnection(&connection);
@@ -207,6 +239,8 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
 
     if (!qry1.Active()) qry1.Open();
     if (!qry1.IsEmpty()) {
+      // Only a file that sends statements needs a plain table name.
+      CheckedTableName(fileName);
       progress.SetDetailProgress("正在导入表" + table + "中的记录", qry1.RecordCount(), 0, 1);
 
       // The column names are checked once, before any statement is built from them.
@@ -229,8 +263,14 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
       statement.append(") values ");
       const size_t headSize = statement.size();
 
+      const auto showRow = [&](std::int64_t recNo) {
+        progress.UpdateDetailProgress(static_cast<int>(recNo),
+                                      "正在导入表" + table + "中的第" + std::to_string(recNo) + "条记录...");
+      };
+      TInsertBatchBound bound = g_insertBatchBound;
+      if (form == TInsertForm::RowByRow) bound.rows = 1;
       platform::TEventThrottle events;
-      TInsertBatch batch(host, headSize);
+      TInsertBatch batch(host, headSize, bound, showRow);
       qry1.First();
       while (!qry1.Eof()) {
         statement.resize(headSize);
@@ -248,9 +288,7 @@ void Restore(IMigrationHost& host, const std::string& fileName) {
         diag::TraceLine(statement);
         batch.Add(statement);
 
-        const int recNo = qry1.RecNo();
-        progress.UpdateDetailProgress(
-            recNo, "正在导入表" + table + "中的第" + std::to_string(recNo) + "条记录...");
+        showRow(qry1.RecNo());
         qry1.Next();
         events.Pump();
       }

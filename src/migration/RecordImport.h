@@ -50,16 +50,26 @@ std::string ValueText(db::TDbQuery& query, int i, bool& included, TBackslashes b
 // gives it; nothing for a column that is left out.
 void AppendValueText(db::TDbQuery& query, int i, std::string& out, TBackslashes backslashes);
 
+// How the rows of a file reach the database. A multi-row INSERT does what one INSERT per row does
+// only for a table without foreign keys and triggers: a key that is not deferred is checked at the
+// end of each statement (a child listed before its parent fails alone and passes in one statement
+// with it), and statement-level triggers fire once per statement. The restore's look at the
+// target decides.
+enum class TInsertForm { MultiRow, RowByRow };
+
 // Imports the TableFile `fileName` (a name without path) from the WorkDirectory beside the
 // archive in edtFile. On a connection without an open transaction the file is imported in a
 // transaction of its own, rolled back when the import fails; inside the restore's transaction it
 // adds to that one, and the restore rolls back. Raises on any failure.
 //
-// Every row's own statement is built and traced; consecutive rows of the file reach the database
-// together, as one multi-row statement "insert into T (cols) values (...),(...)" with the same
-// column list: inside an INSERT the server fits every row's values to the target columns one row
-// at a time, so a value means the same in the list as alone.
-void Restore(IMigrationHost& host, const std::string& fileName);
+// Every row's own statement is built and traced; with TInsertForm::MultiRow consecutive rows of
+// the file reach the database together, as one multi-row statement "insert into T (cols) values
+// (...),(...)" with the same column list: inside an INSERT the server fits every row's values to
+// the target columns one row at a time, so a value means the same in the list as alone. A failure
+// reads as with one statement per row: the failing row's statement is the last traced, the
+// detail line names it and its own error is raised. The table name is checked (EUnsafeName) only
+// for a file that holds rows; one without rows sends nothing.
+void Restore(IMigrationHost& host, const std::string& fileName, TInsertForm form = TInsertForm::MultiRow);
 
 // The size of one multi-row statement: at most `rows` rows, and sent earlier once its text
 // reaches `bytes`.

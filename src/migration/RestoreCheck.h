@@ -5,6 +5,7 @@
 // names the table and the column, instead of failing after a long import. The rows themselves are
 // read only by the import.
 
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,12 +21,15 @@ class EMissingInTarget : public std::runtime_error {
 };
 
 // Checks the files of `names` (as listed in the WorkDirectory `workDirectory`) that the restore
-// imports. Raises on the first misfit: ETableFileError for a schema that does not load,
-// EUnsafeName for a table name that is not plain, EMissingInTarget for a table the target lacks;
-// and, for a file that holds rows, EUnsafeName or EMissingInTarget for a column (a file without
-// rows sends no statement, as the import does not either). Touches no row of the target.
-void CheckTableFiles(IMigrationHost& host, const std::string& workDirectory,
-                     const std::vector<std::string>& names);
+// imports. Raises on the first misfit: ETableFileError for a schema that does not load; and, for a
+// file that holds rows, EUnsafeName for a table or column name that is not plain and
+// EMissingInTarget for a table or column the target lacks (a file without rows sends no
+// statement, as the import does not either). Returns the names (trimmed) of the files whose rows
+// must go in one per statement (TInsertForm::RowByRow): those whose target table takes part in a
+// foreign key or carries triggers, or of which the server cannot tell. Touches no row of the
+// target.
+std::set<std::string> CheckTableFiles(IMigrationHost& host, const std::string& workDirectory,
+                                      const std::vector<std::string>& names);
 
 // True for the names the restore imports: ".xml" exactly, after trimming.
 bool IsImportedName(const std::string& trimmedName);

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "archive/ArchiveSettings.h"
@@ -188,13 +189,14 @@ void RestoreData(IMigrationHost& host) {
     } else {
       const std::vector<std::string> names = host.ListFiles(workDirectory);
       progress.SetGaugeMaximum(static_cast<int>(names.size()));
-      CheckTableFiles(host, workDirectory, names);
+      const std::set<std::string> rowByRow = CheckTableFiles(host, workDirectory, names);
 
       // One transaction from the truncation through the fix-up: a restore that fails at any
       // point leaves every target table as it was (the PostgreSQL family, KingbaseES included,
       // runs TRUNCATE, DROP and CREATE TABLE inside a transaction). Each file's import joins it.
       // The driver undoes only a failing statement and keeps the transaction open, so the first
-      // error ends the restore and the whole transaction is rolled back; nothing runs after it.
+      // error ends the restore and the whole transaction is rolled back; nothing runs after it but
+      // the import's search for the failing row of a multi-row command.
       // Every command that may keep the database busy for long (the truncation of large tables,
       // the fix-up, the commit) runs while the windows keep handling events.
       connection.BeginTrans();
@@ -203,7 +205,7 @@ void RestoreData(IMigrationHost& host) {
         const std::string name = TrimText(listed);
         host.SetCurrentItem(name);
         if (IsImportedName(name)) {
-          Restore(host, name);
+          Restore(host, name, rowByRow.count(name) != 0 ? TInsertForm::RowByRow : TInsertForm::MultiRow);
           host.StepProgress();
         }
         platform::PumpEvents();

@@ -12,7 +12,14 @@ TStatementSender::TStatementSender(db::TDbQuery& query) : query_(query), thread_
 TStatementSender::~TStatementSender() {
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !pending_; });
+    // An error unwinding while a command is in flight must not freeze the windows until the
+    // command ends (up to the command time-out). Should handling an event raise, the rest of the
+    // wait goes without.
+    try {
+      platform::WaitHandlingEvents(lock, changed_, [this] { return !pending_; });
+    } catch (...) {
+      changed_.wait(lock, [this] { return !pending_; });
+    }
     stopping_ = true;
   }
   changed_.notify_all();

@@ -31,7 +31,8 @@ class TStatementSender {
   // Commands go through `query` (its connection, its ExecSQL). While a command is in flight the
   // caller must leave the query and its connection alone; Wait returns them.
   explicit TStatementSender(db::TDbQuery& query);
-  // Waits for the command in flight; its error, if any, is dropped (the caller is unwinding).
+  // Waits for the command in flight, handling events as Wait does; its error, if any, is dropped
+  // (the caller is unwinding).
   ~TStatementSender();
   TStatementSender(const TStatementSender&) = delete;
   TStatementSender& operator=(const TStatementSender&) = delete;

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <chrono>
+#include <thread>
+
+#include "db/DbCatalog.h"
 #include "db/DbConnection.h"
 #include "db/DbError.h"
 #include "db/DbQuery.h"
@@ -100,6 +105,7 @@ TEST_F(DbTransaction, AFailedStatementInsideCanBeRolledBack) {
   con->BeginTrans();
   Insert(1);
   EXPECT_THROW(Insert(1), EDatabaseError);  // duplicate key
+  Insert(2);  // the driver undoes the failing statement alone: the record import relies on it
   con->RollbackTrans();
   EXPECT_EQ(Count(), "0");
   Insert(1);
@@ -140,4 +146,42 @@ TEST_F(DbTransaction, StatementsWhileAQueryIsOpenAreCommittedAtOnce) {
   EXPECT_EQ(Scalar(*observer, "select note from " + table.name() + " where id = 2"), "changed");
   lookup.Next();
   EXPECT_EQ(lookup.AsString(0), "2");
+}
+
+// A failed end of a transaction (refused before it reaches the server) never commits: the
+// connection is back in autocommit after a rollback that went through, or closed, its session
+// gone on the server and the transaction with it.
+TEST_F(DbTransaction, AFailedEndOfTransactionNeverCommits) {
+  // commit or rollback, ends refused in a row, raises, stays connected
+  for (const auto& [commit, failures, raises, connected] :
+       {std::tuple{true, 1, true, true}, {true, 2, true, false}, {false, 1, false, true}, {false, 2, true, false}}) {
+    con = Connect("hy");
+    const std::string pid = Scalar(*con, "select pg_backend_pid()"), what = std::to_string(commit + 2 * failures);
+    con->BeginTrans();
+    Insert(1);
+    con->SetEndTransactionFault([&, refused = 0](bool) mutable { return refused++ < failures; });
+    bool raised = false;
+    try {
+      commit ? con->CommitTrans() : con->RollbackTrans();
+    } catch (const EDatabaseError&) {
+      raised = true;
+    }
+    EXPECT_EQ(raised, raises) << what;
+    EXPECT_EQ(con->Connected(), connected) << what;
+    for (int i = 0; i < 100 && Scalar(*observer, "select count(*) from pg_stat_activity where pid = " + pid) != (connected ? "1" : "0"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(Scalar(*observer, "select count(*) from pg_stat_activity where pid = " + pid), connected ? "1" : "0") << what;
+    EXPECT_EQ(Count(), "0") << what;
+  }
+}
+
+// The catalog names the tables on both sides of a foreign key, the name written in either case.
+TEST(DbCatalog, TablesOnEitherSideOfAForeignKey) {
+  standin::ScratchTable parent("hy", "parent", "id integer primary key");
+  standin::ScratchTable child("hy", "child", "id integer references " + parent.name());
+  auto c = Connect("hy");
+  std::string upper = child.name();
+  for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  for (const std::string& name : {parent.name(), upper}) EXPECT_TRUE(TakesPartInForeignKey(*c, name)) << name;
+  EXPECT_FALSE(TakesPartInForeignKey(*c, "rptreport"));
 }

@@ -2,6 +2,7 @@
 // compared value by value, and the failures in the middle of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -215,33 +216,48 @@ TEST_F(MigrationEndToEndTest, WrongPasswordArchiveAndAnswerNoLeaveTheTargetAsItW
   ExpectFullRestore();
 }
 
+// Saves the result of `sql` as the TableFile `path`.
+void SaveQuery(MigrationTestHost& host, const std::string& sql, const std::string& path) {
+  db::TDbQuery query(&host.conADOConParty());
+  query.SQL().push_back(sql);
+  query.Open();
+  query.SaveToFile(path);
+}
+
+// The restore as its TableFiles change: `change` gets the unpacked WorkDirectory of the backup and
+// returns the archive of what it left there.
+std::string ChangedArchive(MigrationTestHost& host, const std::string& archive, const testsupport::TempDir& tmp,
+                           const std::string& name, const std::function<void(const std::string&)>& change) {
+  EXPECT_EQ(archive::UnCompress(host.ArchiveReader(), archive, tmp.path() + "/"), 0);
+  change(tmp / "qimzorstatistics");
+  archive::compress(host.ArchiveWriter(), tmp / name, tmp / "qimzorstatistics");
+  fs::remove_all(tmp / "qimzorstatistics");
+  return tmp / name;
+}
+
 // A restore that fails at any stage, before the truncation or after it, ends the same way: the
 // failure box and one log entry, every target table as it was, no WorkDirectory; and the next
 // restore of the archive succeeds.
 TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
   ASSERT_EQ(RestoreArchive(archivePath).size(), 1u);
   testsupport::TempDir tmp;
-  // The archive with one TableFile changed by `change` (given the WorkDirectory).
   const auto variant = [&](const std::string& name, const std::function<void(const std::string&)>& change) {
-    EXPECT_EQ(archive::UnCompress(host.ArchiveReader(), archivePath, tmp.path() + "/"), 0);
-    change(tmp / "qimzorstatistics");
-    archive::compress(host.ArchiveWriter(), tmp / name, tmp / "qimzorstatistics");
-    fs::remove_all(tmp / "qimzorstatistics");
-    return tmp / name;
+    return ChangedArchive(host, archivePath, tmp, name, change);
   };
   const auto replaceRptReport = [&](const std::string& select) {
-    return [&, select](const std::string& work) {
-      db::TDbQuery query(&host.conADOConParty());
-      query.SQL().push_back(select);
-      query.Open();
-      query.SaveToFile(work + "/rptreport.xml");
-    };
+    return [&, select](const std::string& work) { SaveQuery(host, select, work + "/rptreport.xml"); };
   };
   const std::string cutFirstFile = variant("cut.dmp", [](const std::string& work) {
     fs::resize_file(work + "/B01REPORT.xml", fs::file_size(work + "/B01REPORT.xml") * 4 / 5);
   });
   const std::string missingColumn =
       variant("column.dmp", replaceRptReport("select 1 as id, 'r'::varchar(100) as reportname, 'x' as nosuchcolumn"));
+  // A table with a key on itself gets one statement per row: a child listed before its parent
+  // fails at its own row, where one multi-row statement holding both would pass.
+  const std::string childFirst = variant("tree.dmp", [&](const std::string& work) {
+    SaveQuery(host, "select 21 as id, 'child' as classname, 20 as parentid union all select 20, 'root', null",
+              work + "/T_ORG_SUMCLASS_NEW.xml");
+  });
   const std::string hostileColumn = variant(
       "hostile.dmp", replaceRptReport("select 1 as id, 'x' as \"reportname) values (1,'y'); create table pwned(x int); --\""));
 
@@ -252,6 +268,7 @@ TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
     bool stopTarget;            // the target server stops in the middle of rptreportdata
     bool truncated;             // the failure comes after the truncation
     const char* traced;
+    bool refuseEnds = false;    // every commit and rollback is refused before it reaches the server
   } cases[] = {
       {"a damaged first file", cutFirstFile, "", "", false, true, "Exception Message:"},
       {"a middle file", archivePath, "rptcombinefetch", "id < 0", false, true, "The statements of records 1 to 10 failed"},
@@ -261,6 +278,9 @@ TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
       {"a column the target lacks", missingColumn, "", "", false, false,
        "The target has no column nosuchcolumn in the table rptreport for the TableFile rptreport.xml"},
       {"a column name that is not plain", hostileColumn, "", "", false, false, "names no plain column"},
+      {"a child before its parent", childFirst, "", "", false, true, "The statements of records 1 to 1 failed"},
+      {"a refused commit and rollback", archivePath, "", "", false, true, "Exception Message:", true},
+      {"a refused rollback", archivePath, "rptcombinefetch", "id < 0", false, true, "Exception Message:", true},
   };
   for (const auto& c : cases) {
     // A target that differs from the archive, so that a half-done restore would show.
@@ -272,9 +292,16 @@ TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
     host.onDetailUpdate = [&](int position, const std::string& text) {
       if (c.stopTarget && position == 150 && text.find("rptreportdata") != std::string::npos) DbEnv("stop hy");
     };
+    if (c.refuseEnds) host.conADOConParty().SetEndTransactionFault([](bool) { return true; });
     testsupport::TraceCapture trace;
     const auto boxes = RestoreArchive(c.archive);
     host.onDetailUpdate = nullptr;
+    host.conADOConParty().SetEndTransactionFault(nullptr);
+    // A connection whose transaction could not be ended is closed; the next connection test opens it.
+    if (c.refuseEnds) {
+      EXPECT_FALSE(host.conADOConParty().Connected()) << c.what;
+      ASSERT_TRUE(host.Connect("hy"));
+    }
     if (c.stopTarget) {
       DbEnv("start");
       ASSERT_TRUE(host.Connect("hy"));
@@ -296,6 +323,20 @@ TEST_F(MigrationEndToEndTest, AFailedRestoreLeavesEveryTargetTableAsItWas) {
   }
   ExpectFullRestore();
   EXPECT_EQ(Psql("hy", "select count(*) from pg_class where relname = 'pwned';"), "0\n");
+}
+
+// A TableFile without rows sends nothing, so neither a table missing from the target nor a name
+// that is not plain keeps the restore from succeeding; the status line still shows the name.
+TEST_F(MigrationEndToEndTest, EmptyTableFilesOfTablesTheTargetLacksRestore) {
+  testsupport::TempDir tmp;
+  const std::string archive = ChangedArchive(host, archivePath, tmp, "empty.dmp", [&](const std::string& work) {
+    SaveQuery(host, "select 1 as id, 'x'::text as \"no such, column\" where false", work + "/dmtest_absent.xml");
+    fs::copy_file(work + "/dmtest_absent.xml", work + "/absent table;--.xml");
+  });
+  ASSERT_EQ(RestoreArchive(archive).at(0).text, "数据还原完成！");
+  const auto& infos = host.lastWindow->infoTexts;
+  EXPECT_NE(std::find(infos.begin(), infos.end(), "正在还原表absent table;--，请稍候.."), infos.end());
+  ExpectFullRestore();
 }
 
 // Texts that a quoting mistake would change, in a column named in Chinese too, arrive exactly in a

@@ -56,12 +56,14 @@ TEST(MigrationTextTest, QuotedTextMeansTheTextUnderBothBackslashRules) {
 }
 
 TEST(MigrationTextTest, PlainIdentifiers) {
+  // Beyond ASCII every well-formed character counts as a letter, as in the server's unquoted names.
   for (const char* ok : {"rptreport", "B01REPORT", "T_RPT_DURATION", "a.b", "_x$1", "DBO.b01report", "名称",
-                         "备注说明2", "DBO.报表", "Größe", "имя_1", "_𠀀"})
+                         "备注说明2", "DBO.报表", "Größe", "имя_1", "_𠀀", "金额（元）", "项目１", "〇号", "名称；x",
+                         "名　称", "a\u037eb", "a\u00a0b", "a×b", "名、称", "a\u200bb", "\uffff", "x$"})
     EXPECT_TRUE(IsPlainIdentifier(ok)) << ok;
   for (const char* bad : {"", "1abc", "a b", "a;b", "a.", ".a", "a..b", "x\"y", "a'b", "id) values (1); --",
-                          "a-b", "a.1b", "名称；x", "名　称", "a\u037eb", "a\u00a0b", "a×b", "名、称", "a\u200bb",
-                          "a\x80", "a\xc3", "\xc0\x80", "\xe0\x83\x80", "\xed\xa0\x80", "\xf8\x88\x80\x80\x80"})
+                          "a-b", "a.1b", "$a$", "$$", "$1", "DBO.$1", "a\x80", "a\xc3", "\xc0\x80", "\xe0\x83\x80",
+                          "\xed\xa0\x80", "\xf8\x88\x80\x80\x80", "\xf4\x90\x80\x80"})
     EXPECT_FALSE(IsPlainIdentifier(bad)) << bad;
 }
 

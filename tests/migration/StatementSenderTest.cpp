@@ -51,13 +51,20 @@ TEST(StatementSender, AFailureSurfacesAtTheNextCallAndNotTwice) {
   EXPECT_EQ(standin::Scalar(*con, "select count(*) from " + t.name()), "0");
 }
 
-TEST(StatementSender, DestroyingItWaitsForTheCommandInFlight) {
+TEST(StatementSender, DestroyingItWaitsForTheCommandInFlightHandlingEvents) {
+  struct CountingPump : platform::IEventPump {
+    int pumped = 0;
+    void PumpEvents() override { ++pumped; }
+    bool WaitForEvents(int) override { return false; }
+  } pump;
+  platform::ScopedEventPump installed(&pump);
   auto con = standin::Connect("hy");
   db::TDbQuery execute(con.get());
   {
     TStatementSender sender(execute);
     sender.Send("select pg_sleep(0.3)");
   }
+  EXPECT_GT(pump.pumped, 1);
   // The connection is free again at once: a rollback or a close here must not meet a busy statement.
   EXPECT_EQ(standin::Scalar(*con, "select 1"), "1");
   con->SetConnected(false);
