@@ -70,7 +70,7 @@ std::vector<Listed> ListNames(const std::string& directory) {
   std::vector<Listed> names;
 #ifdef _WIN32
   WIN32_FIND_DATAW found;
-  const HANDLE search = ::FindFirstFileW(platform::win32::Widen(directory + '*').c_str(), &found);
+  const HANDLE search = ::FindFirstFileW(platform::win32::LongPath(directory + '*').c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     // "Not found" is an empty drive root; a path that leads nowhere, or to a file, is no folder.
