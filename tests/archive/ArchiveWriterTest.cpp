@@ -27,6 +27,7 @@
 #include "archive/ZipCrypto.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
+#include "platform/FileSystem.h"
 #include "support/FolderLink.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
@@ -351,6 +352,49 @@ TEST_F(ArchiveWriterTest, AFolderThatCannotBeListedFailsThePack) {
     EXPECT_FALSE(fs::exists(zip));
   }
 #endif
+}
+
+// An update of a read-only archive succeeds and leaves it read-only, on both systems: on Linux the
+// folder's permission decides and the new file keeps the old one's mode; on Windows the
+// replacement lifts the read-only attribute and sets it again.
+TEST_F(ArchiveWriterTest, AnUpdateOfAReadOnlyArchiveKeepsItReadOnly) {
+  WriteFile(work + "/a.xml", "a");
+  Pack();
+  ASSERT_TRUE(platform::SetFileAttributes(zip, platform::kAttrReadOnly | platform::kAttrArchive));
+  WriteFile(work + "/b.xml", "b");
+  Pack();
+  EXPECT_EQ(Parse(ReadFile(zip)).entries.size(), 2u);
+  const auto attributes = platform::GetFileAttributes(zip);
+  ASSERT_TRUE(attributes.has_value());
+  EXPECT_TRUE(*attributes & platform::kAttrReadOnly);
+  platform::SetFileAttributes(zip, platform::kAttrArchive);  // so that the folder can go
+}
+
+// Paths of more than MAX_PATH (260) characters pack and extract: Windows is given them in the
+// "\\?\" form.
+TEST_F(ArchiveWriterTest, PathsOfMoreThan260CharactersPackAndExtract) {
+  std::string deep = work;
+  while (deep.size() <= 300) deep += "/" + std::string(50, 'd');
+  // The test's own file access needs the long form as much as the program's does.
+  const auto longForm = [](const std::string& path) {
+#ifdef _WIN32
+    std::wstring wide = fs::absolute(Native(path)).wstring();
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    return fs::path(L"\\\\?\\" + wide);
+#else
+    return Native(path);
+#endif
+  };
+  fs::create_directories(longForm(deep));
+  std::ofstream(longForm(deep + "/a.xml"), std::ios::binary) << "deep";
+  Pack();
+  archive::ArchiveReader reader;
+  reader.SetZipName(zip);
+  reader.SetDestDir(deep + "/out");
+  reader.Password = kPassword;
+  reader.DoAll = true;
+  EXPECT_EQ(reader.ExtractSelected(), 1);
+  EXPECT_EQ(ReadFile(longForm(deep + "/out/a.xml")), "deep");
 }
 
 TEST_F(ArchiveWriterTest, ReadOnlyFileKeepsItsAttributeBit) {
