@@ -370,33 +370,6 @@ TEST_F(ArchiveWriterTest, AnUpdateOfAReadOnlyArchiveKeepsItReadOnly) {
   platform::SetFileAttributes(zip, platform::kAttrArchive);  // so that the folder can go
 }
 
-// Paths of more than MAX_PATH (260) characters pack and extract: Windows is given them in the
-// "\\?\" form.
-TEST_F(ArchiveWriterTest, PathsOfMoreThan260CharactersPackAndExtract) {
-  std::string deep = work;
-  while (deep.size() <= 300) deep += "/" + std::string(50, 'd');
-  // The test's own file access needs the long form as much as the program's does.
-  const auto longForm = [](const std::string& path) {
-#ifdef _WIN32
-    std::wstring wide = fs::absolute(Native(path)).wstring();
-    std::replace(wide.begin(), wide.end(), L'/', L'\\');
-    return fs::path(L"\\\\?\\" + wide);
-#else
-    return Native(path);
-#endif
-  };
-  fs::create_directories(longForm(deep));
-  std::ofstream(longForm(deep + "/a.xml"), std::ios::binary) << "deep";
-  Pack();
-  archive::ArchiveReader reader;
-  reader.SetZipName(zip);
-  reader.SetDestDir(deep + "/out");
-  reader.Password = kPassword;
-  reader.DoAll = true;
-  EXPECT_EQ(reader.ExtractSelected(), 1);
-  EXPECT_EQ(ReadFile(longForm(deep + "/out/a.xml")), "deep");
-}
-
 TEST_F(ArchiveWriterTest, ReadOnlyFileKeepsItsAttributeBit) {
   WriteFile(work + "/ro.xml", "r");
   fs::permissions(work + "/ro.xml", fs::perms::owner_write, fs::perm_options::remove);

@@ -30,7 +30,7 @@ class FolderLink {
     fs::create_directory_symlink(target, link, ec);
     if (!ec && fs::is_symlink(fs::symlink_status(link, ec))) return;
 #ifdef _WIN32
-    if (!UnderWine()) {
+    if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr) {
       failure_ = "no right to create symbolic links";
       return;
     }
@@ -61,9 +61,6 @@ class FolderLink {
 
  private:
 #ifdef _WIN32
-  static bool UnderWine() {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  }
   // The host's name of a path, quoted for the command line.
   static std::wstring UnixName(const std::filesystem::path& path) {
     using Converter = char*(CDECL*)(const wchar_t*);
