@@ -124,8 +124,12 @@ std::optional<std::string> UnicodePathName(const std::vector<std::uint8_t>& extr
   return name;
 }
 
-// A path component that cannot leave the directory it is joined to.
+// A path component that cannot leave the directory it is joined to. On Windows that includes
+// being stored under its own name: not rewritten onto another file, not a device.
 bool SafeComponent(const std::string& name) {
+#ifdef _WIN32
+  if (!fileio::WindowsKeepsName(name)) return false;
+#endif
   return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos &&
          name.find('/') == std::string::npos;
 }

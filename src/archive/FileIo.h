@@ -14,6 +14,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace archive::fileio {
 
@@ -61,6 +62,9 @@ class File {
   // An existing regular file for reading. The open never waits (a named pipe given as the file
   // would wait for a writer for ever) and anything but a regular file is refused.
   static File OpenForReading(const std::string& path);
+  // The same for an archive being read: on Windows others may read it meanwhile but neither
+  // write to it nor delete or replace it (POSIX systems have no such lock; it opens as above).
+  static File OpenDenyingWriters(const std::string& path);
   // A new file with a unique name in `folder` ("<folder>/<prefix>" and six more characters),
   // with the given permissions (less the process's mask); `path` receives its name.
   static File CreateTemporary(const std::string& folder, const std::string& prefix,
@@ -114,6 +118,12 @@ std::string TemporaryFolder();
 bool IsCrossDeviceError(int error);
 // The error code for "not a regular file".
 int NotRegularFileError();
+
+// True when Windows stores a file of this one-component name under exactly this name: false for
+// a name that Win32 rewrites (a trailing dot or blank is dropped, so "a." would replace "a"),
+// one with ':' (an alternate data stream of another file), and the DOS device names (CON, PRN,
+// AUX, NUL, COM1-COM9, LPT1-LPT9 in any case, also with an extension: "nul.xml" is the device).
+bool WindowsKeepsName(std::string_view name);
 
 // A folder opened for extraction. The way to it is followed like any path (the user chose it,
 // links and all), but the folder itself and every subfolder opened from it are opened without

@@ -25,7 +25,8 @@ constexpr int kNotRegularFile = 1 << 20;
 constexpr int kLinkInTheWay = (1 << 20) + 1;
 
 // Every open shares reading, writing and deletion, as POSIX files do: a file being read can be
-// replaced by its new version, and an archive still open can be renamed into place.
+// replaced by its new version, and an archive still open can be renamed into place. An archive
+// being read is the exception (File::OpenDenyingWriters).
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // 100-nanosecond steps between 1601-01-01 (FILETIME) and 1970-01-01.
@@ -39,6 +40,11 @@ std::wstring Wide(const std::string& path) {
     if (c == L'/') c = L'\\';
   return wide;
 }
+
+// The form every file function is given: absolute paths as "\\?\" paths, which may be longer
+// than MAX_PATH.
+std::wstring Long(const std::wstring& path) { return platform::win32::LongPath(path); }
+std::wstring Long(const std::string& path) { return platform::win32::LongPath(path); }
 
 std::int64_t StepsSinceEpoch(const FILETIME& t) {
   const std::int64_t steps =
@@ -87,17 +93,19 @@ std::string RandomSuffix() {
   return s;
 }
 
-File OpenWide(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags) {
-  const HANDLE h = Opened(::CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr));
+File OpenWide(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags,
+              DWORD share = kShareAll) {
+  const HANDLE h = Opened(::CreateFileW(Long(path).c_str(), access, share, nullptr, disposition, flags, nullptr));
   return File::Opened(h, h == nullptr ? LastError() : 0);
 }
 
 // A folder's handle. It does not share deletion, so the folder cannot be renamed, removed or
-// replaced while the handle is open.
+// replaced while the handle is open. Windows enforces that only against a handle with rights to
+// the folder's content: one that can merely read attributes stops nobody.
 HANDLE OpenDirectory(const std::wstring& path, bool followLinks) {
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  return Opened(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, flags, nullptr));
+  return Opened(::CreateFileW(Long(path).c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
 // The name `name` in the folder `folder` (a drive's root already ends in its separator).
@@ -162,7 +170,7 @@ int NotRegularFileError() { return kNotRegularFile; }
 
 FileStatus StatusOf(const std::string& path) {
   if (path.empty()) return {};
-  const HANDLE h = Opened(::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+  const HANDLE h = Opened(::CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (h == nullptr) return {};
   const FileStatus s = StatusOfHandle(h);
@@ -197,6 +205,14 @@ File& File::operator=(File&& other) noexcept {
 File File::OpenForReading(const std::string& path) {
   // A folder opens only with backup semantics, so a folder given as the file fails here.
   File f = OpenWide(Wide(path), GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (!f.IsOpen()) return f;
+  const FileStatus s = f.Status();
+  if (!s.exists || !s.isRegular) return Opened(kNoFile, !s.exists ? f.error_ : NotRegularFileError());
+  return f;
+}
+
+File File::OpenDenyingWriters(const std::string& path) {
+  File f = OpenWide(Wide(path), GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ);
   if (!f.IsOpen()) return f;
   const FileStatus s = f.Status();
   if (!s.exists || !s.isRegular) return Opened(kNoFile, !s.exists ? f.error_ : NotRegularFileError());
@@ -325,13 +341,11 @@ bool File::Close() {
 // --- paths ---
 
 int Rename(const std::string& from, const std::string& to) {
-  // Written through: once it returns, the new name survives a power failure.
-  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 0
-             : LastError();
+  const std::error_code replaced = platform::ReplaceFileAtomically(from, to);
+  return replaced ? replaced.value() : 0;
 }
 
-int Remove(const std::string& path) { return ::DeleteFileW(Wide(path).c_str()) ? 0 : LastError(); }
+int Remove(const std::string& path) { return ::DeleteFileW(Long(path).c_str()) ? 0 : LastError(); }
 
 // Windows file systems log their directory changes themselves: there is no folder to sync.
 void SyncFolderOf(const std::string&) {}
@@ -405,7 +419,7 @@ Folder Folder::Enter(const std::string& name, bool create, bool followLinks) con
   sub.path_ = Join(path_, name);
   sub.fd_ = OpenDirectory(sub.path_, followLinks);
   if (sub.fd_ == kNoFile && MissingError(::GetLastError()) && create) {
-    if (::CreateDirectoryW(sub.path_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS)
+    if (::CreateDirectoryW(Long(sub.path_).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS)
       sub.fd_ = OpenDirectory(sub.path_, followLinks);
   }
   if (sub.fd_ == kNoFile) {
@@ -428,20 +442,20 @@ Folder Folder::Enter(const std::string& name, bool create, bool followLinks) con
 }
 
 bool Folder::Holds(const std::string& name) const {
-  return ::GetFileAttributesW(Join(path_, name).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(Long(Join(path_, name)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::optional<std::time_t> Folder::ModifiedTime(const std::string& name) const {
   // The entry's own data, a link's included (the name is not followed).
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!::GetFileAttributesExW(Join(path_, name).c_str(), GetFileExInfoStandard, &data))
+  if (!::GetFileAttributesExW(Long(Join(path_, name)).c_str(), GetFileExInfoStandard, &data))
     return std::nullopt;
   return static_cast<std::time_t>(StepsSinceEpoch(data.ftLastWriteTime) / 10000000);
 }
 
 File Folder::CreateFile(const std::string& name) const {
   const std::wstring path = Join(path_, name);
-  const DWORD existing = ::GetFileAttributesW(path.c_str());
+  const DWORD existing = ::GetFileAttributesW(Long(path).c_str());
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT))
     return File::Opened(kNoFile, kLinkInTheWay);
   // Windows refuses to replace a hidden or system file unless the new one says so too.
@@ -451,7 +465,7 @@ File Folder::CreateFile(const std::string& name) const {
 }
 
 bool Folder::MakeWritable(const std::string& name) const {
-  const std::wstring path = Join(path_, name);
+  const std::wstring path = Long(Join(path_, name));
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
@@ -461,7 +475,7 @@ bool Folder::MakeWritable(const std::string& name) const {
 }
 
 bool Folder::RemoveFile(const std::string& name) const {
-  return ::DeleteFileW(Join(path_, name).c_str()) != 0;
+  return ::DeleteFileW(Long(Join(path_, name)).c_str()) != 0;
 }
 
 }  // namespace archive::fileio

@@ -31,7 +31,9 @@ struct WalkEntry {
 // Walks `directory`: its entries in name order (the order the Windows file system enumerates
 // them), each subdirectory reported and then walked completely before the next entry when
 // `recurse` is set, files reported when they match `pattern`. Entries failing the attribute mask
-// are left out with everything below them. A directory that cannot be read yields nothing.
+// are left out with everything below them; a link to a folder is named in the trace and left out
+// (a link to a file is walked as the file). A directory that does not exist yields nothing; one
+// that exists but cannot be listed raises EFOpenError "Cannot open folder "<path>". <reason>".
 void WalkDirectory(const std::string& directory, const std::string& pattern, bool recurse,
                    std::uint32_t attributeMask, const std::function<void(const WalkEntry&)>& visit);
 

@@ -11,7 +11,7 @@ ZipInput::~ZipInput() { Close(); }
 
 void ZipInput::Open(const std::string& path) {
   Close();
-  fileio::File file = fileio::File::OpenForReading(path);
+  fileio::File file = fileio::File::OpenDenyingWriters(path);
   if (!file.IsOpen()) throw MakeOpenError(path, file.Error());
   const fileio::FileStatus st = file.Status();
   Adopt(std::move(file), path, st.size, st.modified, st.device, st.inode);

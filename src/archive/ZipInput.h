@@ -23,8 +23,9 @@ class ZipInput {
   ZipInput(const ZipInput&) = delete;
   ZipInput& operator=(const ZipInput&) = delete;
 
-  // Opens for reading; raises EFOpenError "Cannot open file "<path>". <reason>" on failure, and
-  // for anything but a regular file (which is opened without waiting for a writer).
+  // Opens for reading (on Windows others may not write to it or delete it meanwhile); raises
+  // EFOpenError "Cannot open file "<path>". <reason>" on failure, and for anything but a regular
+  // file (which is opened without waiting for a writer).
   void Open(const std::string& path);
   // Opens the file `other` has open, through a handle of its own; raises EFOpenError when no
   // handle is to be had.

@@ -7,11 +7,14 @@
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <functional>
+#include <iterator>
 
 #include "archive/ArchiveErrors.h"
 #include "archive/ArchiveReader.h"
 #include "archive/DosDateTime.h"
+#include "archive/FileIo.h"
 #include "archive/ZipTestTools.h"
 #include "platform/CodePage.h"
 #include "platform/Dialogs.h"
@@ -328,6 +331,72 @@ TEST_F(ArchiveReaderTest, NamesThatCouldLeaveTheDestinationAreRefused) {
   EXPECT_EQ(ReadFile(dest_ + "/ok.txt"), "8");
   for (const auto& [name, content] : Everything())
     EXPECT_TRUE(name.rfind("out/", 0) == 0 || name == "backup.dmp") << name;
+}
+
+// On Windows a name that Win32 would store under another name (a trailing dot or blank is
+// dropped, ':' names a stream of another file) or take for a device (with or without an
+// extension, in any case) is refused as a name that could leave the destination; elsewhere these
+// are plain names.
+TEST_F(ArchiveReaderTest, NamesWindowsWouldRewriteOrTakeForADeviceAreRefusedThere) {
+  const struct {
+    const char* name;
+    bool windowsRefuses;
+  } cases[] = {{"trail.", true},     {"blank ", true},    {"a:b.xml", true},    {"NUL", true},
+               {"nul.xml", true},    {"Con.tar.gz", true}, {"aux .xml", true},  {"COM1", true},
+               {"lpt9.txt", true},   {"prn", true},       {"COM10.xml", false}, {"NULL.xml", false},
+               {"com0.xml", false},  {"con_x.xml", false}, {"a.b.xml", false}};
+#ifdef _WIN32
+  constexpr bool windows = true;
+#else
+  constexpr bool windows = false;
+#endif
+  std::vector<HandEntry> entries;
+  for (const auto& c : cases) entries.push_back({c.name, c.name});
+  ExtractAll(Archive(BuildArchive(entries)));
+  ASSERT_EQ(reader_.LastResults().size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const bool refused = windows && cases[i].windowsRefuses;
+    EXPECT_EQ(reader_.LastResults()[i].outcome, refused ? TEntryOutcome::CreateError : TEntryOutcome::Extracted)
+        << cases[i].name;
+    if (!refused) {
+      EXPECT_EQ(ReadFile(dest_ + "/" + cases[i].name), cases[i].name);
+    }
+  }
+  for (const auto& [name, content] : Everything())
+    EXPECT_TRUE(name.rfind("out/", 0) == 0 || name == "backup.dmp") << name;
+}
+
+// While an archive is read, others may read it but neither write to it nor delete it; while a
+// folder is open for extraction, it cannot be renamed (and a link put in its place).
+TEST_F(ArchiveReaderTest, WhatIsReadOrExtractedIntoIsHeldMeanwhile) {
+#ifndef _WIN32
+  GTEST_SKIP() << "Windows-only: share modes";
+#else
+  namespace fs = std::filesystem;
+  const std::string path = Archive(BuildArchive({{"a.txt", "a"}}));
+  reader_.KeepZipOpen = true;
+  reader_.SetZipName(path);
+  reader_.ReadDirectory();
+  EXPECT_EQ(ReadFile(path).size(), fs::file_size(Native(path)));
+  std::FILE* writer = platform::OpenFile(path, "ab");
+  EXPECT_EQ(writer, nullptr);
+  if (writer != nullptr) std::fclose(writer);
+  std::error_code ec;
+  EXPECT_FALSE(fs::remove(Native(path), ec));
+  reader_.KeepZipOpen = false;
+  reader_.SetZipName(dir_ / "other.dmp");  // lets the archive go
+  EXPECT_TRUE(fs::remove(Native(path), ec)) << ec.message();
+
+  fs::create_directories(Native(dest_));
+  {
+    const archive::fileio::Folder held = archive::fileio::Folder::Open(dest_, false);
+    ASSERT_TRUE(held.IsOpen());
+    fs::rename(Native(dest_), Native(dest_ + "-moved"), ec);
+    EXPECT_TRUE(ec);
+  }
+  fs::rename(Native(dest_), Native(dest_ + "-moved"), ec);
+  EXPECT_FALSE(ec) << ec.message();
+#endif
 }
 
 // A symbolic link planted in the destination (the file itself, DestDir's own name, a folder below

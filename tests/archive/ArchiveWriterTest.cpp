@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 #include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +27,10 @@
 #include "archive/ZipCrypto.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
+#include "platform/FileSystem.h"
+#include "support/FolderLink.h"
 #include "support/TempDir.h"
+#include "support/TraceCapture.h"
 #include "archive/WriterTestSupport.h"
 
 namespace {
@@ -273,6 +282,92 @@ TEST_F(ArchiveWriterTest, HiddenFilesAndDirectoriesAreLeftOutUnlessIncluded) {
   EXPECT_EQ(a.entries.at(0).name, StoredDir(work) + ".dir/");
   EXPECT_EQ(a.entries.at(0).externalAttributes, 0x12u);
   EXPECT_EQ(a.entries.at(2).externalAttributes, 0x22u);
+}
+
+// A link to a folder is named in the trace and left out, on both systems (this one leads back to
+// the packed folder: followed, the walk would never end); a link to a file packs as the file.
+TEST_F(ArchiveWriterTest, ALinkToAFolderIsNamedInTheTraceAndLeftOut) {
+  WriteFile(work + "/sub/a.xml", "a");
+  const testsupport::FolderLink up(Native(work), Native(work + "/sub/up"));
+  if (!up.Failure().empty()) GTEST_SKIP() << up.Failure();
+  std::error_code ec;
+  fs::create_symlink(Native(work + "/sub/a.xml"), Native(work + "/sub/b.xml"), ec);
+  const bool fileLink = !ec && fs::exists(Native(work + "/sub/b.xml"));  // not under Wine
+  testsupport::TraceCapture trace;
+  ASSERT_EQ(Pack(), fileLink ? 3 : 2);
+  const ParsedArchive a = Parse(ReadFile(zip));
+  ASSERT_EQ(a.entries.size(), fileLink ? 3u : 2u);
+  EXPECT_EQ(a.entries[0].name, StoredDir(work) + "sub/");
+  EXPECT_EQ(a.entries[1].name, StoredDir(work) + "sub/a.xml");
+  if (fileLink) {
+    EXPECT_EQ(a.entries[2].name, StoredDir(work) + "sub/b.xml");
+  }
+  std::string link = work + "/sub/up";
+#ifdef _WIN32
+  std::replace(link.begin(), link.end(), '\\', '/');  // the walk names paths with '/'
+#endif
+  EXPECT_TRUE(trace.Contains("Link to a folder not followed: " + link)) << trace.lines.size();
+}
+
+// A folder that exists but cannot be listed fails the pack as an unreadable file does, below the
+// packed folder or as the packed folder itself: an archive without its files must not pass for a
+// complete one. Mode 000 does not stop root, so the pack runs as 'nobody' then.
+TEST_F(ArchiveWriterTest, AFolderThatCannotBeListedFailsThePack) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux-only: POSIX permissions";
+#else
+  WriteFile(work + "/A.xml", "a");
+  WriteFile(work + "/locked/B.xml", "b");
+  const passwd* nobody = ::getuid() == 0 ? ::getpwnam("nobody") : nullptr;
+  if (::getuid() == 0 && nobody == nullptr) GTEST_SKIP() << "no user 'nobody' to run the pack as";
+  if (nobody != nullptr) {
+    // Theirs, so that only the mode keeps them out and the archive could be written.
+    ASSERT_EQ(::chown(tmp.path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    for (const auto& e : fs::recursive_directory_iterator(tmp.path()))
+      ASSERT_EQ(::lchown(e.path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  }
+  for (const std::string& locked : {work + "/locked", work}) {
+    SCOPED_TRACE(locked);
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (nobody != nullptr && (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)) ::_exit(3);
+      const std::string expected = "Cannot open folder \"" + locked + "\". " + std::strerror(EACCES);
+      try {
+        Pack();
+      } catch (const archive::EFOpenError& e) {
+        if (e.what() == expected) ::_exit(0);
+        std::fprintf(stderr, "%s\n", e.what());
+        ::_exit(2);
+      } catch (...) {
+        ::_exit(2);
+      }
+      ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::chmod(locked.c_str(), 0755);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot run the pack as 'nobody'";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    EXPECT_FALSE(fs::exists(zip));
+  }
+#endif
+}
+
+// An update of a read-only archive succeeds and leaves it read-only, on both systems: on Linux the
+// folder's permission decides and the new file keeps the old one's mode; on Windows the
+// replacement lifts the read-only attribute and sets it again.
+TEST_F(ArchiveWriterTest, AnUpdateOfAReadOnlyArchiveKeepsItReadOnly) {
+  WriteFile(work + "/a.xml", "a");
+  Pack();
+  ASSERT_TRUE(platform::SetFileAttributes(zip, platform::kAttrReadOnly | platform::kAttrArchive));
+  WriteFile(work + "/b.xml", "b");
+  Pack();
+  EXPECT_EQ(Parse(ReadFile(zip)).entries.size(), 2u);
+  const auto attributes = platform::GetFileAttributes(zip);
+  ASSERT_TRUE(attributes.has_value());
+  EXPECT_TRUE(*attributes & platform::kAttrReadOnly);
+  platform::SetFileAttributes(zip, platform::kAttrArchive);  // so that the folder can go
 }
 
 TEST_F(ArchiveWriterTest, ReadOnlyFileKeepsItsAttributeBit) {
