@@ -69,8 +69,6 @@ class File {
   // with the given permissions (less the process's mask); `path` receives its name.
   static File CreateTemporary(const std::string& folder, const std::string& prefix,
                               std::uint32_t permissions, std::string& path);
-  // Creates or empties `path` for writing.
-  static File CreateOrTruncate(const std::string& path, std::uint32_t permissions);
 
   bool IsOpen() const { return fd_ != kNoFile; }
   // A second handle of the same open file, independent of this one's closing.
@@ -112,8 +110,6 @@ int Remove(const std::string& path);
 // Makes a rename or creation in the folder holding `path` durable. Best effort: some file
 // systems cannot sync a folder, and by then the file itself is complete and in place.
 void SyncFolderOf(const std::string& path);
-// The system's folder for temporary files.
-std::string TemporaryFolder();
 // The error code that a copy to another file system is needed (Rename cannot cross them).
 bool IsCrossDeviceError(int error);
 // The error code for "not a regular file".

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <random>
 #include <utility>
@@ -125,10 +124,6 @@ File File::CreateTemporary(const std::string& folder, const std::string& prefix,
   return Opened(-1, error);
 }
 
-File File::CreateOrTruncate(const std::string& path, std::uint32_t permissions) {
-  return OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC, permissions);
-}
-
 File File::Duplicate() const {
   const int fd = fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
   return Opened(fd, fd_ < 0 ? EBADF : errno);
@@ -235,12 +230,6 @@ void SyncFolderOf(const std::string& path) {
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
-}
-
-std::string TemporaryFolder() {
-  std::error_code ec;
-  std::string dir = std::filesystem::temp_directory_path(ec).string();
-  return dir.empty() ? "/tmp" : dir;
 }
 
 // --- Folder ---

@@ -234,10 +234,6 @@ File File::CreateTemporary(const std::string& folder, const std::string& prefix,
   return Opened(kNoFile, error);
 }
 
-File File::CreateOrTruncate(const std::string& path, std::uint32_t) {
-  return OpenWide(Wide(path), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
-}
-
 File File::Duplicate() const {
   if (fd_ == kNoFile) return Opened(kNoFile, ERROR_INVALID_HANDLE);
   HANDLE copy = nullptr;
@@ -349,15 +345,6 @@ int Remove(const std::string& path) { return ::DeleteFileW(Long(path).c_str()) ?
 
 // Windows file systems log their directory changes themselves: there is no folder to sync.
 void SyncFolderOf(const std::string&) {}
-
-std::string TemporaryFolder() {
-  wchar_t buffer[MAX_PATH + 1];
-  const DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
-  if (n == 0 || n > MAX_PATH) return ".";
-  std::wstring folder(buffer, n);
-  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-  return platform::win32::Narrow(folder);
-}
 
 // --- Folder ---
 
