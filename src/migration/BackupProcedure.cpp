@@ -14,6 +14,7 @@
 #include "migration/ProgressView.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
+#include "platform/FileSystem.h"
 
 namespace migration {
 namespace {
@@ -96,7 +97,7 @@ void BackupData(IMigrationHost& host) {
   {
     // A directory that cannot be created shows up at the first save.
     std::error_code ignored;
-    std::filesystem::create_directories(host.WorkDirectory(), ignored);
+    std::filesystem::create_directories(platform::PathFromUtf8(host.WorkDirectory()), ignored);
   }
 
   std::vector<std::string> queryList;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/FileSystem.h"
+
 namespace migration {
 namespace {
 
@@ -24,10 +26,10 @@ bool LessIgnoringCase(const std::string& a, const std::string& b) {
 
 std::vector<std::string> ListPlainFiles(const std::string& directory) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+  for (const auto& entry : std::filesystem::directory_iterator(platform::PathFromUtf8(directory))) {
     std::error_code ec;
     if (!entry.is_regular_file(ec)) continue;
-    std::string name = entry.path().filename().string();
+    std::string name = platform::PathToUtf8(entry.path().filename());
     if (name.empty() || name.front() == '.') continue;
     names.push_back(std::move(name));
   }

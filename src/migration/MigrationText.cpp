@@ -70,7 +70,12 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
 }
 
 std::string FolderPart(std::string_view path) {
+#ifdef _WIN32
+  // Windows takes either separator; a path from its dialogs has '\'.
+  const size_t slash = path.find_last_of("/\\");
+#else
   const size_t slash = path.rfind('/');
+#endif
   if (slash == std::string_view::npos) return {};
   return std::string(path.substr(0, slash + 1));
 }

@@ -12,7 +12,8 @@ std::string TrimText(std::string_view text);
 // Equality ignoring the case of ASCII letters.
 bool SameTextAscii(std::string_view a, std::string_view b);
 
-// The folder part of a path, up to and including its last separator; empty without one.
+// The folder part of a path, up to and including its last separator (on Windows '/' or '\');
+// empty without one.
 std::string FolderPart(std::string_view path);
 
 // The extension of a file name: from its last '.' to the end, empty without a '.'.

@@ -18,6 +18,7 @@
 #include "migration/StatementSender.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
+#include "platform/FileSystem.h"
 
 namespace migration {
 namespace {
@@ -64,12 +65,12 @@ std::string OpenTraced(IMigrationHost& host, db::TDbQuery& query, const std::str
 // block the unpacking or feed it endless data, so it is treated like a missing file.
 bool ArchiveFileExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
+  return std::filesystem::is_regular_file(platform::PathFromUtf8(path), ec);
 }
 
 bool DirectoryExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
+  return std::filesystem::is_directory(platform::PathFromUtf8(path), ec);
 }
 
 }  // namespace
