@@ -26,6 +26,10 @@ TEST(MigrationTextTest, FolderPartKeepsTheLastSeparator) {
       {"/20130615bak.dmp", "/"},
       {"20130615bak.dmp", ""},
       {"/a/b/", "/a/b/"},
+#ifdef _WIN32
+      {"C:\\data\\20130615bak.dmp", "C:\\data\\"},
+      {"C:\\data/b\\", "C:\\data/b\\"},
+#endif
   };
   for (const auto& c : cases) EXPECT_EQ(FolderPart(c.path), c.folder) << c.path;
 }

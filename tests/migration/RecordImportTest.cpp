@@ -95,6 +95,7 @@ TEST_F(RecordImportTest, ValueTextByFieldTypeAfterATableFile) {
 }
 
 TEST_F(RecordImportTest, HostileNamesAreRefusedBeforeAnyStatement) {
+  DM_NEEDS_HOST_TOOLS("the target read through psql");
   const std::string before = migrationtest::Psql("hy", "select count(*) from rptreport");
   SaveTableFile("select 1 as id, 'x' as \"reportname) values (1,'y'); create table pwned(x int); --\"",
                 "rptreport.xml");
@@ -119,6 +120,7 @@ TEST_F(RecordImportTest, HostileNamesAreRefusedBeforeAnyStatement) {
 // another: inside an INSERT the server fits each row's values to the target column, not to a
 // type common to the rows (a bare VALUES list would fail on that mix).
 TEST_F(RecordImportTest, EveryTypeAndNullFormMeansTheSameAloneAndInAMultiRowStatement) {
+  DM_NEEDS_HOST_TOOLS("the target read through psql");
   using T = db::TFieldType;
   const std::vector<std::pair<db::DbColumn, const char*>> columns = {
       {{"n", T::ftInteger}, "integer"},        {{"i", T::ftInteger}, "integer"},

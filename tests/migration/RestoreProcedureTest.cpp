@@ -53,6 +53,7 @@ TEST_F(RestoreProcedureTest, EmptyArchivePathAsksForAFile) {
 // A folder or a named pipe under the archive's name is no archive either: a pipe would block the
 // unpacking.
 TEST_F(RestoreProcedureTest, MissingArchiveReturnsWithoutAWord) {
+  DM_NEEDS_HOST_TOOLS("a named pipe (mkfifo) as the archive");
   fs::create_directory(dir / "folder.dmp");
   migrationtest::RunCommand("mkfifo '" + dir / "pipe.dmp" + "'");
   for (const char* name : {"20130615bak.dmp", "folder.dmp", "pipe.dmp"}) {
@@ -66,6 +67,7 @@ TEST_F(RestoreProcedureTest, MissingArchiveReturnsWithoutAWord) {
 }
 
 TEST_F(RestoreProcedureTest, AnswerNoTouchesNothing) {
+  DM_NEEDS_HOST_TOOLS("the target compared through psql");
   std::ofstream(host.archivePath) << "any content";
   const std::string before = migrationtest::TargetFingerprint();
   dialogs.messageAnswers = {platform::kIdNo};
@@ -80,6 +82,7 @@ TEST_F(RestoreProcedureTest, AnswerNoTouchesNothing) {
 }
 
 TEST_F(RestoreProcedureTest, ArchivesThatDoNotUnpackTouchNoTable) {
+  DM_NEEDS_HOST_TOOLS("archives made by the host's zip, the target compared through psql");
   // A file that is no archive, and an archive of another tool with another password.
   testsupport::TempDir src;
   std::ofstream(src / "rptreport.xml") << "<xml/>";
@@ -114,6 +117,7 @@ TEST_F(RestoreProcedureTest, ArchivesThatDoNotUnpackTouchNoTable) {
 // that would hand it a b0140 would end in "where id=" and fail the whole restore; it matches no
 // row anyway, so it is left out and the other fix-ups still run.
 TEST_F(RestoreProcedureTest, FixUpWithoutAnyDurationLeavesOutOnlyTheUpdate) {
+  DM_NEEDS_HOST_TOOLS("rows planted and compared through psql");
   ExecTruncateSQLText(host);
   migrationtest::Psql("hy",
                       "insert into b01report (durationid, b0140, b0141, b0142, b0101) values "
