@@ -163,7 +163,7 @@ inline std::string SourceDir() {
 }
 
 inline std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -223,17 +223,18 @@ inline std::string DbEnv(const std::string& args) {
   return ReadWholeFile(out);
 }
 
-// Entries in the level-1 (error) log files beside the test executable.
+// Entries in the level-1 (error) log files beside the test executable (their names hold Chinese, so
+// they are listed and read by their UTF-8 names).
 inline int CountErrorLogEntries() {
   const std::string dir = platform::ExecutableDirectory() + "Log";
   const std::string suffix = std::string("_") + diag::LevelName(1) + ".log";
   int count = 0;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-    const std::string name = entry.path().filename().string();
+  for (const auto& entry : std::filesystem::directory_iterator(platform::PathFromUtf8(dir), ec)) {
+    const std::string name = platform::PathToUtf8(entry.path().filename());
     if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
-    std::istringstream lines(ReadWholeFile(entry.path().string()));
+    std::istringstream lines(ReadWholeFile(platform::PathToUtf8(entry.path())));
     for (std::string line; std::getline(lines, line);)
       if (line.rfind("时间=", 0) == 0) ++count;
   }
