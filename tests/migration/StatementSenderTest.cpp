@@ -15,6 +15,13 @@ using namespace migration;
 
 namespace {
 
+// An event pump that counts how often the sender's waits handled events.
+struct CountingPump : platform::IEventPump {
+  int pumped = 0;
+  void PumpEvents() override { ++pumped; }
+  bool WaitForEvents(int) override { return false; }
+};
+
 TEST(StatementSender, CommandsRunInOrderInsideTheTransaction) {
   standin::ScratchTable t("hy", "sender", "n integer primary key, prev integer");
   auto con = standin::Connect("hy");
@@ -52,11 +59,7 @@ TEST(StatementSender, AFailureSurfacesAtTheNextCallAndNotTwice) {
 }
 
 TEST(StatementSender, DestroyingItWaitsForTheCommandInFlightHandlingEvents) {
-  struct CountingPump : platform::IEventPump {
-    int pumped = 0;
-    void PumpEvents() override { ++pumped; }
-    bool WaitForEvents(int) override { return false; }
-  } pump;
+  CountingPump pump;
   platform::ScopedEventPump installed(&pump);
   auto con = standin::Connect("hy");
   db::TDbQuery execute(con.get());
@@ -73,11 +76,7 @@ TEST(StatementSender, DestroyingItWaitsForTheCommandInFlightHandlingEvents) {
 // A long command (a commit, a truncation) runs off the calling thread, which keeps handling events
 // until it is done; the command's error reaches the caller.
 TEST(StatementSender, LongWorkRunsWhileEventsAreHandled) {
-  struct CountingPump : platform::IEventPump {
-    int pumped = 0;
-    void PumpEvents() override { ++pumped; }
-    bool WaitForEvents(int) override { return false; }
-  } pump;
+  CountingPump pump;
   platform::ScopedEventPump installed(&pump);
   auto con = standin::Connect("hy");
   db::TDbQuery execute(con.get());
