@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "app/TFImportDate.h"
+#include "ui/TFImportDate.h"
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveSettings.h"
 #include "migration/BackupProcedure.h"
@@ -306,7 +306,7 @@ int main(int argc, char** argv) {
   std::printf("rows in the 15 queries: %lld\n", rows);
   std::fflush(stdout);
 
-  app::TFImportDate window;
+  ui::TFImportDate window;
   window.show();
   const std::string archivePath = dir + "/bench.dmp";
   fs::remove(archivePath);

@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
-#include <algorithm>
 
 #include "ui/TGauge.h"
 #include "ui/TPanel.h"
@@ -13,9 +12,6 @@ namespace ui {
 
 namespace {
 
-constexpr int kClientWidth = 405;
-constexpr int kClientHeight = 174;
-
 QFont WindowFont() {
   QFont font;
   font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
@@ -24,13 +20,7 @@ QFont WindowFont() {
   return font;
 }
 
-QLabel* MakeLine(QWidget* parent, const char* name, int top) {
-  auto* label = new QLabel(parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setGeometry(16, top, 369, 16);
-  label->setTextFormat(Qt::PlainText);
-  return label;
-}
+QRect ToQRect(const app::Rect& r) { return {r.left, r.top, r.width, r.height}; }
 
 }  // namespace
 
@@ -42,43 +32,55 @@ TFmProgressBar::TFmProgressBar(QWidget* owner)
   QPalette pal = palette();
   pal.setColor(QPalette::Window, pal.color(QPalette::Button));
   setPalette(pal);
-  resize(kClientWidth, kClientHeight);
+  resize(app::kProgressWidth, app::kProgressHeight);
 
-  Panel1 = new TPanel(this);
-  Panel1->setObjectName(QStringLiteral("Panel1"));
-  Panel1->setGeometry(rect());
-  connect(Panel1, &TPanel::MouseMoved, this, &TFmProgressBar::Panel1MouseMove);
-
-  LabInfo = MakeLine(Panel1, "LabInfo", 29);
-
-  Gauge1 = new TGauge(Panel1);
-  Gauge1->setObjectName(QStringLiteral("Gauge1"));
-  Gauge1->setGeometry(16, 51, 369, 23);
-
-  txt1 = MakeLine(Panel1, "txt1", 87);
-  txt1->hide();
-
-  pbrDetail = new QProgressBar(Panel1);
-  pbrDetail->setObjectName(QStringLiteral("pbrDetail"));
-  pbrDetail->setGeometry(16, 109, 369, 23);
-  pbrDetail->setRange(0, 100);
-  pbrDetail->setValue(0);
-  pbrDetail->setTextVisible(false);
-  pbrDetail->hide();
+  for (const app::ProgressControlSpec& spec : app::ProgressControls()) {
+    QWidget* w = nullptr;
+    switch (spec.id) {
+      case app::ProgressControl::Panel1:
+        Panel1 = new TPanel(this);
+        connect(Panel1, &TPanel::MouseMoved, this, &TFmProgressBar::Panel1MouseMove);
+        w = Panel1;
+        break;
+      case app::ProgressControl::Gauge1:
+        Gauge1 = new TGauge(Panel1);
+        w = Gauge1;
+        break;
+      case app::ProgressControl::pbrDetail:
+        pbrDetail = new QProgressBar(Panel1);
+        pbrDetail->setTextVisible(false);
+        w = pbrDetail;
+        break;
+      case app::ProgressControl::LabInfo:
+      case app::ProgressControl::txt1: {
+        auto* label = new QLabel(Panel1);
+        label->setTextFormat(Qt::PlainText);
+        (spec.id == app::ProgressControl::LabInfo ? LabInfo : txt1) = label;
+        w = label;
+        break;
+      }
+    }
+    w->setObjectName(QString::fromLatin1(spec.name));
+    w->setGeometry(ToQRect(spec.bounds));
+    w->setVisible(spec.visible);
+  }
 }
 
-void TFmProgressBar::SetDetailProgress(const std::string& caption, int max, int position,
-                                       int step) {
-  txt1->setText(QString::fromStdString(caption));
-  pbrDetail->setMaximum(std::max(max, pbrDetail->minimum()));
-  // The system's bar keeps a position inside its range; Qt's would ignore one outside it.
-  pbrDetail->setValue(std::clamp(position, pbrDetail->minimum(), pbrDetail->maximum()));
-  detailStep_ = step;
+void TFmProgressBar::SetText(app::ProgressControl control, const std::string& text) {
+  QLabel* label = control == app::ProgressControl::LabInfo ? LabInfo : txt1;
+  label->setText(QString::fromStdString(text));
 }
 
-void TFmProgressBar::UpdateDetailProgress(int position, const std::string& text) {
-  if (!text.empty()) txt1->setText(QString::fromStdString(text));
-  pbrDetail->setValue(std::clamp(position, pbrDetail->minimum(), pbrDetail->maximum()));
+void TFmProgressBar::SetVisible(app::ProgressControl control, bool visible) {
+  if (control == app::ProgressControl::txt1) txt1->setVisible(visible);
+  if (control == app::ProgressControl::pbrDetail) pbrDetail->setVisible(visible);
+}
+
+void TFmProgressBar::SetGaugePercent(int percent) { Gauge1->SetPercent(percent); }
+
+void TFmProgressBar::SetBar(int maximum, int position) {
+  pbrDetail->setRange(0, maximum);
+  pbrDetail->setValue(position);
 }
 
 void TFmProgressBar::SetClientHeight(int height) {

@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <string>
 
+#include "app/MainView.h"
+
 class QLabel;
 class QProgressBar;
 
@@ -14,24 +16,22 @@ namespace ui {
 class TGauge;
 class TPanel;
 
-class TFmProgressBar : public QWidget {
+class TFmProgressBar : public QWidget, public app::IProgressWindowView {
   Q_OBJECT
 
  public:
   // `owner` is the main window: the progress window stays on top and is centred over it.
   explicit TFmProgressBar(QWidget* owner = nullptr);
 
-  // Detail line to `caption`, then the detail bar's maximum, position and step, in that order.
-  void SetDetailProgress(const std::string& caption, int max, int position, int step);
-  // Detail line to `text` unless it is empty, then the detail bar's position.
-  void UpdateDetailProgress(int position, const std::string& text);
-
-  // Step by which the detail bar would advance (kept for the procedures; the bar itself has
-  // no stepping of its own).
-  int DetailStep() const { return detailStep_; }
-
+  // app::IProgressWindowView
+  void SetText(app::ProgressControl control, const std::string& text) override;
+  void SetVisible(app::ProgressControl control, bool visible) override;
+  void SetGaugePercent(int percent) override;
+  void SetBar(int maximum, int position) override;
   // The height the procedures give the window: 120 for a backup, 200 for a restore.
-  void SetClientHeight(int height);
+  void SetClientHeight(int height) override;
+  void Show() override { show(); }
+  void Hide() override { hide(); }
 
   TPanel* Panel1 = nullptr;
   QLabel* LabInfo = nullptr;
@@ -45,8 +45,6 @@ class TFmProgressBar : public QWidget {
 
  private:
   void Panel1MouseMove(Qt::MouseButtons buttons);
-
-  int detailStep_ = 1;
 };
 
 }  // namespace ui

@@ -4,13 +4,15 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "app/MainLayout.h"
+
 namespace ui {
 
 namespace {
 
-const QColor kBarColour(0, 0, 255);
-const QColor kBackColour(255, 255, 255);
-const QColor kBorderColour(0, 0, 0);
+const QColor kBarColour(app::kGaugeBar.red, app::kGaugeBar.green, app::kGaugeBar.blue);
+const QColor kBackColour(app::kGaugeBack.red, app::kGaugeBack.green, app::kGaugeBack.blue);
+const QColor kBorderColour(app::kGaugeBorder.red, app::kGaugeBorder.green, app::kGaugeBorder.blue);
 
 QFont GaugeFont() {
   QFont font;
@@ -28,33 +30,10 @@ TGauge::TGauge(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-int TGauge::Percent() const {
-  if (max_ == min_) return 0;
-  // 64-bit: the span of two 32-bit values times 100 does not fit in 32 bits.
-  const std::int64_t done = static_cast<std::int64_t>(progress_) - min_;
-  const std::int64_t span = static_cast<std::int64_t>(max_) - min_;
-  return static_cast<int>(done * 100 / span);
-}
-
-void TGauge::SetProgress(int value) {
-  const int before = Percent();
-  progress_ = std::clamp(value, min_, max_);
-  if (Percent() != before) RequestRepaint();
-}
-
-void TGauge::SetMinValue(int value) {
-  if (value == min_) return;
-  min_ = value;
-  if (max_ < min_) max_ = min_;
-  if (progress_ < min_) progress_ = min_;
-  RequestRepaint();
-}
-
-void TGauge::SetMaxValue(int value) {
-  if (value == max_) return;
-  max_ = value;
-  if (min_ > max_) min_ = max_;
-  if (progress_ > max_) progress_ = max_;
+void TGauge::SetPercent(int percent) {
+  percent = std::clamp(percent, 0, 100);
+  if (percent == percent_) return;
+  percent_ = percent;
   RequestRepaint();
 }
 

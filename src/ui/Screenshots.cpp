@@ -18,8 +18,8 @@
 #include <QScreen>
 #include <cstdio>
 
-#include "app/Application.h"
-#include "app/TFImportDate.h"
+#include "ui/QtApplication.h"
+#include "ui/TFImportDate.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
@@ -61,7 +61,7 @@ bool Save(QWidget* window, const QDir& dir, const char* name, bool framed = fals
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto application = app::InitApplication(argv[0]);
+  const auto application = ui::InitApplication(argv[0]);
   ui::QtEventPump events;
   if (argc != 2) {
     std::fprintf(stderr, "usage: dm_screenshots <folder>\n");
@@ -75,22 +75,22 @@ int main(int argc, char** argv) {
   FixedClock clock;
   platform::SetClock(&clock);
 
-  app::TFImportDate window;
+  ui::TFImportDate window;
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/icon.png")));
   window.show();
   bool ok = true;
 
   dialogs.folderAnswers.push_back(std::string("/data/backup"));
-  window.btnSelectClick();
+  window.Form().btnSelectClick();
   ok &= Save(&window, dir, "main-window.png");
 
   window.rbRestore->setChecked(true);
-  window.ConnectDatabase = [](const std::string&) { return false; };
-  window.btnTestContectedClick();
+  window.Form().ConnectDatabase = [](const std::string&) { return false; };
+  window.Form().btnTestContectedClick();
   ok &= Save(&window, dir, "main-restore.png");
 
   // The two set-ups, made through the interface the procedures use.
-  migration::IProgressView* progress = &window.CreateProgressWindow();
+  migration::IProgressView* progress = &window.Form().CreateProgressWindow();
   progress->SetDetailVisible(false);
   progress->SetWindowHeight(120);
   progress->SetInfoText("正在备份数据，请稍候...");
@@ -99,9 +99,9 @@ int main(int argc, char** argv) {
   progress->SetGaugeMaximum(15);
   progress->SetGaugeProgress(6);
   ok &= Save(window.FmProgressBar(), dir, "progress-backup.png");
-  window.DestroyProgressWindow();
+  window.Form().DestroyProgressWindow();
 
-  progress = &window.CreateProgressWindow();
+  progress = &window.Form().CreateProgressWindow();
   progress->SetDetailVisible(true);
   progress->SetWindowHeight(200);
   progress->SetInfoText("正在还原数据，请稍候...");
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
   progress->SetDetailProgress("正在导入表B04REPORT中的记录", 240, 0, 1);
   progress->UpdateDetailProgress(110, "");
   ok &= Save(window.FmProgressBar(), dir, "progress-restore.png");
-  window.DestroyProgressWindow();
+  window.Form().DestroyProgressWindow();
 
   const platform::FolderDialogTexts texts{"选择路径", "路径", "目录", "Drives", "确定", "取消"};
   auto folderDialog = ui::QtDialogs::BuildFolderDialog(texts, &window);

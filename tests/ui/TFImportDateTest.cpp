@@ -1,4 +1,4 @@
-#include "app/TFImportDate.h"
+#include "ui/TFImportDate.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/Application.h"
+#include "ui/QtApplication.h"
 #include "migration/ProgressView.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
@@ -34,7 +34,7 @@
 
 namespace {
 
-using app::TFImportDate;
+using ui::TFImportDate;
 
 const QColor kWhite(255, 255, 255), kLime(0, 255, 0), kRed(255, 0, 0);
 

@@ -3,20 +3,20 @@
 
 #include <QIcon>
 
-#include "app/Application.h"
-#include "app/TFImportDate.h"
+#include "ui/QtApplication.h"
+#include "ui/TFImportDate.h"
 #include "platform/Dialogs.h"
 #include "ui/QtDialogs.h"
 #include "ui/QtEventPump.h"
 
 int main(int, char** argv) {
-  const auto application = app::InitApplication(argv[0]);
+  const auto application = ui::InitApplication(argv[0]);
   ui::QtEventPump events;
 
   ui::QtDialogs dialogs;
   platform::ScopedDialogs installed(&dialogs);
 
-  app::TFImportDate FImportDate;
+  ui::TFImportDate FImportDate;
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/icon.png")));
   FImportDate.show();
   return QApplication::exec();

@@ -21,9 +21,9 @@
 #include <optional>
 #include <string>
 
-#include "app/Application.h"
-#include "app/TFImportDate.h"
-#include "app/autopilot/AutopilotDialogs.h"
+#include "ui/QtApplication.h"
+#include "ui/TFImportDate.h"
+#include "ui/autopilot/AutopilotDialogs.h"
 #include "platform/Dialogs.h"
 #include "ui/QtDialogs.h"
 #include "ui/QtEventPump.h"
@@ -119,11 +119,11 @@ int main(int argc, char** argv) {
   options.target = std::filesystem::absolute(options.target, ec).lexically_normal().string();
   if (options.backup && options.target.size() > 1 && options.target.back() == '/') options.target.pop_back();
 
-  const auto application = app::InitApplication(argv[0]);
+  const auto application = ui::InitApplication(argv[0]);
   ui::QtEventPump events;
 
   Camera camera(options.screenshots);
-  app::TFImportDate* window = nullptr;
+  ui::TFImportDate* window = nullptr;
   autopilot::AutopilotDialogs dialogs(
       options.backup ? std::optional<std::string>(options.target) : std::nullopt,
       options.backup ? std::nullopt : std::optional<std::string>(options.target), options.answerYes,
@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
       });
   platform::ScopedDialogs installed(&dialogs);
 
-  app::TFImportDate FImportDate;
+  ui::TFImportDate FImportDate;
   window = &FImportDate;
   FImportDate.show();
 
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
   watcher.setInterval(250);
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     ui::TFmProgressBar* progress = FImportDate.FmProgressBar();
-    if (progress != nullptr && progress->isVisible() && !progressTaken && FImportDate.ProgressCount > 0) {
+    if (progress != nullptr && progress->isVisible() && !progressTaken && FImportDate.Form().ProgressCount > 0) {
       progressTaken = true;
       camera.Take(progress, "progress");
     }

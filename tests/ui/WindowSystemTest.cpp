@@ -19,8 +19,8 @@
 #include <stdexcept>
 #include <xcb/xcb.h>
 
-#include "app/Application.h"
-#include "app/TFImportDate.h"
+#include "ui/QtApplication.h"
+#include "ui/TFImportDate.h"
 #include "platform/Dialogs.h"
 #include "support/TempDir.h"
 #include "ui/QtDialogs.h"
@@ -73,23 +73,23 @@ TEST(WindowSystem, EveryBoxAndDialogShowsExactlyItsCaption) {
   const std::string archive = dir / "20130615bak.dmp";
   std::ofstream(archive) << "not an archive";
 
-  app::TFImportDate window;
+  ui::TFImportDate window;
   window.show();
   // Backup mode: a start whose test fails, a test that raises, the procedure without a path
   // and without a connection, the folder dialog.
-  window.ConnectDatabase = [](const std::string&) { return false; };
+  window.Form().ConnectDatabase = [](const std::string&) { return false; };
   window.btnBeginBackup->click();
-  window.ConnectDatabase = [](const std::string&) -> bool { throw std::runtime_error("ODBC gone"); };
+  window.Form().ConnectDatabase = [](const std::string&) -> bool { throw std::runtime_error("ODBC gone"); };
   window.btnTestContected->click();
-  window.BackupData();
-  window.edtFile->setText(QString::fromStdString(archive));
-  window.BackupData();
+  window.Form().BackupData();
+  window.Form().SetArchivePath(archive);
+  window.Form().BackupData();
   window.btnSelect->click();
   // Restore mode: no file, the question and an archive that does not unpack, the open-file dialog.
   window.rbRestore->setChecked(true);
-  window.RestoreData();
-  window.edtFile->setText(QString::fromStdString(archive));
-  window.RestoreData();
+  window.Form().RestoreData();
+  window.Form().SetArchivePath(archive);
+  window.Form().RestoreData();
   window.btnSelect->click();
 
   const std::map<std::string, std::string> expected = {

@@ -1,8 +1,8 @@
-#include "app/Application.h"
+#include "ui/QtApplication.h"
 
 #include "ui/QtDialogs.h"
 
-namespace app {
+namespace ui {
 
 std::unique_ptr<QApplication> InitApplication(const char* programName) {
   // QApplication keeps referring to its argument count and vector: they outlive it.
@@ -11,8 +11,8 @@ std::unique_ptr<QApplication> InitApplication(const char* programName) {
   argc = 1;
   argv[0] = const_cast<char*>(programName);
   auto application = std::make_unique<QApplication>(argc, argv);
-  ui::InstallQtChineseTexts();
+  InstallQtChineseTexts();
   return application;
 }
 
-}  // namespace app
+}  // namespace ui

@@ -1,4 +1,4 @@
-#include "app/autopilot/AutopilotDialogs.h"
+#include "ui/autopilot/AutopilotDialogs.h"
 
 #include <cstdio>
 
