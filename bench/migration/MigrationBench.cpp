@@ -313,12 +313,12 @@ int main(int argc, char** argv) {
 
   // --- backup ---
   window.rbBackup->setChecked(true);
-  window.edtFile->setText(QString::fromStdString(archivePath));
-  if (!db::ConnectKingbase(window.conADOConParty(), "bf")) return 1;
+  window.Form().SetArchivePath(archivePath);
+  if (!db::ConnectKingbase(window.Form().conADOConParty(), "bf")) return 1;
   ResetPeakMemory();
   auto t0 = Clock::now();
   marks.at.clear();
-  migration::BackupData(window);
+  migration::BackupData(window.Form());
   const double backupTotal = Seconds(Clock::now() - t0);
   const long backupPeak = PeakMemoryKb();
   const double packing = marks.Between("Enter compress", "Leave compress");
@@ -331,8 +331,8 @@ int main(int argc, char** argv) {
 
   // --- restore ---
   window.rbRestore->setChecked(true);
-  window.edtFile->setText(QString::fromStdString(archivePath));
-  if (!db::ConnectKingbase(window.conADOConParty(), "hy")) return 1;
+  window.Form().SetArchivePath(archivePath);
+  if (!db::ConnectKingbase(window.Form().conADOConParty(), "hy")) return 1;
   GapMeter gaps;
   // One whole restore through the main window; the seconds of the import phase.
   double restoreTotal = 0, longestGapMs = 0, unpacking = 0;
@@ -344,7 +344,7 @@ int main(int argc, char** argv) {
     dialogs.messageAnswers.assign(1, platform::kIdYes);  // the warning before the tables are emptied
     gaps.Start();
     const auto start = Clock::now();
-    migration::RestoreData(window);
+    migration::RestoreData(window.Form());
     restoreTotal = Seconds(Clock::now() - start);
     longestGapMs = gaps.Stop();
     restorePeak = PeakMemoryKb();
@@ -370,9 +370,9 @@ int main(int argc, char** argv) {
     migration::SetInsertBatchBound(migration::kInsertBatchBound);
   }
   platform::SetTraceSink({});
-  const auto backslashes = window.conADOConParty().StandardConformingStrings() ? migration::TBackslashes::Literal
+  const auto backslashes = window.Form().conADOConParty().StandardConformingStrings() ? migration::TBackslashes::Literal
                                                                                : migration::TBackslashes::Escape;
-  window.conADOConParty().SetConnected(false);
+  window.Form().conADOConParty().SetConnected(false);
 
   // --- references ---
   std::printf("references ...\n");

@@ -158,7 +158,7 @@ TEST_F(MainWindow, RadioButtonsCarryTheirToolTipsAndStartInBackupMode) {
   EXPECT_TRUE(window.rbBackup->isChecked());
   EXPECT_FALSE(window.rbRestore->isChecked());
   EXPECT_TRUE(window.edtFile->isReadOnly());
-  EXPECT_EQ(window.ProgressWindow(), nullptr);
+  EXPECT_EQ(window.Form().ProgressWindow(), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -166,7 +166,7 @@ TEST_F(MainWindow, RadioButtonsCarryTheirToolTipsAndStartInBackupMode) {
 
 TEST_F(MainWindow, ModeSwitchSwapsStartButtonsEmptiesTheFileAndSetsTheHint) {
   window.show();
-  window.edtFile->setText(Q("/data/backup/20130615bak.dmp"));
+  window.Form().SetArchivePath("/data/backup/20130615bak.dmp");
   QTest::mouseClick(window.rbRestore, Qt::LeftButton);
   EXPECT_TRUE(window.rbRestore->isChecked());
   EXPECT_FALSE(window.btnBeginBackup->isVisible());
@@ -174,7 +174,7 @@ TEST_F(MainWindow, ModeSwitchSwapsStartButtonsEmptiesTheFileAndSetsTheHint) {
   EXPECT_TRUE(window.edtFile->text().isEmpty());
   EXPECT_EQ(window.lblHint->text(), Q("选择保存备份数据的文件："));
 
-  window.edtFile->setText(Q("/data/x.dmp"));
+  window.Form().SetArchivePath("/data/x.dmp");
   // By keyboard: the arrow key moves the check within the group.
   window.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -189,57 +189,17 @@ TEST_F(MainWindow, ModeSwitchSwapsStartButtonsEmptiesTheFileAndSetsTheHint) {
 
 TEST_F(MainWindow, ClickingTheCheckedRadioButtonChangesNothing) {
   window.show();
-  window.edtFile->setText(Q("/data/backup/20130615bak.dmp"));
+  window.Form().SetArchivePath("/data/backup/20130615bak.dmp");
   QTest::mouseClick(window.rbBackup, Qt::LeftButton);
   EXPECT_TRUE(window.rbBackup->isChecked());
   EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
 }
 
-TEST_F(MainWindow, ModeSwitchLeavesTheStatusLabelAlone) {
-  window.ConnectDatabase = [](const std::string&) { return true; };
-  window.btnTestContectedClick();
-  window.rbRestore->setChecked(true);
-  EXPECT_EQ(window.lblContectedStatus->text(), Q(app::kStatusConnected));
-}
 
 // ---------------------------------------------------------------------------------------------
 // Browse
 
-TEST(ArchiveName, ProposalHasTheDateAndOneSeparator) {
-  struct Case {
-    const char* folder;
-    platform::LocalDateTime date;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {"/data/backup", {2013, 6, 15}, "/data/backup/20130615bak.dmp"},
-      {"/", {2013, 6, 15}, "/20130615bak.dmp"},
-      {"/media/usb/", {2013, 6, 15}, "/media/usb/20130615bak.dmp"},
-      {"/data", {2024, 1, 2}, "/data/20240102bak.dmp"},
-      {"/数据/备份", {1999, 12, 31}, "/数据/备份/19991231bak.dmp"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(app::ProposeArchiveName(c.folder, c.date), c.expected);
-}
 
-TEST_F(MainWindow, BrowseInBackupModeProposesTheArchiveInTheChosenFolder) {
-  dialogs.folderAnswers = {std::string("/data/backup"), std::string("/"), std::nullopt};
-  window.btnSelect->click();
-  EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
-  window.btnSelect->click();
-  EXPECT_EQ(window.edtFile->text(), Q("/20130615bak.dmp"));
-  window.btnSelect->click();  // cancelled
-  EXPECT_EQ(window.edtFile->text(), Q("/20130615bak.dmp"));
-
-  ASSERT_EQ(dialogs.folderDialogs.size(), 3u);
-  const auto& texts = dialogs.folderDialogs.front();
-  EXPECT_EQ(texts.caption, "选择路径");
-  EXPECT_EQ(texts.pathPrompt, "路径");
-  EXPECT_EQ(texts.treePrompt, "目录");
-  EXPECT_EQ(texts.drivePrompt, "Drives");
-  EXPECT_EQ(texts.okText, "确定");
-  EXPECT_EQ(texts.cancelText, "取消");
-  EXPECT_EQ(dialogs.fileDialogs, 0);
-}
 
 // The folder is picked in the user's folder dialog; its name is not UTF-8.
 TEST_F(MainWindow, AFolderNameThatIsNotUtf8ReachesTheBackupAsItIs) {
@@ -257,19 +217,9 @@ TEST_F(MainWindow, AFolderNameThatIsNotUtf8ReachesTheBackupAsItIs) {
     dialog->btnOk->click();
   });
   window.btnSelect->click();
-  EXPECT_EQ(window.ArchivePathText(), folder + "/20130615bak.dmp");
+  EXPECT_EQ(window.Form().ArchivePathText(), folder + "/20130615bak.dmp");
 }
 
-TEST_F(MainWindow, BrowseInRestoreModeTakesTheChosenFile) {
-  window.rbRestore->setChecked(true);
-  dialogs.fileAnswers = {std::string("/data/backup/20130615bak.dmp"), std::nullopt};
-  window.btnSelect->click();
-  EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
-  window.btnSelect->click();  // cancelled
-  EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
-  EXPECT_EQ(dialogs.fileDialogs, 2);
-  EXPECT_TRUE(dialogs.folderDialogs.empty());
-}
 
 // ---------------------------------------------------------------------------------------------
 // Connection test and start
@@ -277,12 +227,12 @@ TEST_F(MainWindow, BrowseInRestoreModeTakesTheChosenFile) {
 class StartButton : public MainWindow {
  protected:
   StartButton() {
-    window.ConnectDatabase = [this](const std::string& key) {
+    window.Form().ConnectDatabase = [this](const std::string& key) {
       keys.push_back(key);
       return connects;
     };
-    window.BackupData = [this] { ++backups; };
-    window.RestoreData = [this] { ++restores; };
+    window.Form().BackupData = [this] { ++backups; };
+    window.Form().RestoreData = [this] { ++restores; };
   }
   bool connects = true;
   std::vector<std::string> keys;
@@ -290,41 +240,7 @@ class StartButton : public MainWindow {
   int restores = 0;
 };
 
-TEST_F(StartButton, WithTheDatabaseDownItWarnsOnceAndRunsNothing) {
-  testsupport::TraceCapture trace;
-  connects = false;
-  window.show();
-  QElapsedTimer timer;
-  timer.start();
-  QTest::mouseClick(window.btnBeginBackup, Qt::LeftButton);
-  EXPECT_GE(timer.elapsed(), 3000);
 
-  EXPECT_EQ(window.lblContectedStatus->text(), Q("连接不成功"));
-  EXPECT_EQ(TextColour(window.lblContectedStatus), kRed);
-  EXPECT_TRUE(window.lblContectedStatus->font().bold());
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].text, "数据库连接不成功，请检查数据库服务是否启动！");
-  EXPECT_EQ(dialogs.shown[0].caption, "警告");
-  EXPECT_EQ(dialogs.shown[0].style, 48);
-  EXPECT_EQ(backups + restores, 0);
-  EXPECT_EQ(keys, std::vector<std::string>{"bf"});
-  EXPECT_TRUE(trace.Contains("Enter btnBeginBackupClick"));
-  EXPECT_TRUE(trace.Contains("Leave btnBeginBackupClick"));
-}
-
-TEST_F(StartButton, AlwaysTestsAgainWithTheCheckedModesProfile) {
-  window.btnTestContectedClick();  // an earlier green test
-  ASSERT_EQ(window.lblContectedStatus->text(), Q("连接成功"));
-  window.btnBeginBackupClick();
-  EXPECT_EQ(backups, 1);
-
-  window.rbRestore->setChecked(true);
-  window.btnBeginRestore->click();
-  EXPECT_EQ(restores, 1);
-  EXPECT_EQ(backups, 1);
-  EXPECT_EQ(keys, (std::vector<std::string>{"bf", "bf", "hy"}));
-  EXPECT_TRUE(dialogs.shown.empty());
-}
 
 TEST_F(StartButton, TestShowsItsThreeStatesAndKeepsTheWindowResponsive) {
   window.show();
@@ -363,47 +279,13 @@ TEST_F(StartButton, TestShowsItsThreeStatesAndKeepsTheWindowResponsive) {
   EXPECT_TRUE(window.btnTestContected->isEnabled());
 }
 
-TEST_F(StartButton, DuringATestStartedAloneOtherButtonsWorkAndExitClosesAtOnce) {
-  window.show();
-  dialogs.folderAnswers.push_back(std::string("/data/backup"));
-  bool closedAtOnce = false;
-  QTimer::singleShot(300, &window, [&] {
-    window.btnSelect->click();
-    window.btnExit->click();
-    closedAtOnce = !window.isVisible();
-  });
-  window.btnTestContected->click();
-  EXPECT_EQ(window.edtFile->text(), Q("/data/backup/20130615bak.dmp"));
-  EXPECT_TRUE(closedAtOnce);
-  EXPECT_TRUE(keys.empty()) << "a closed window's test connects nowhere";
-}
 
-TEST_F(StartButton, DuringARunTheControlsAreDisabledAndNoSecondStartRuns) {
-  window.show();
-  std::vector<bool> enabledDuring;
-  window.BackupData = [&] {
-    ++backups;
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             window.rbBackup, window.rbRestore, window.btnSelect, window.btnTestContected,
-             window.btnBeginBackup, window.btnBeginRestore}) {
-      enabledDuring.push_back(w->isEnabled());
-    }
-    window.btnBeginBackupClick();  // delivered anyway: must not run inside this one
-    window.btnBeginBackup->click();
-  };
-  window.btnBeginBackup->click();
-  EXPECT_EQ(backups, 1);
-  EXPECT_EQ(keys.size(), 1u);
-  EXPECT_EQ(enabledDuring, std::vector<bool>(6, false));
-  EXPECT_TRUE(window.rbRestore->isEnabled());
-  EXPECT_TRUE(window.btnBeginBackup->isEnabled());
-}
 
 TEST_F(StartButton, CloseRequestDuringARunWaitsForTheCleanUp) {
   window.show();
   bool visibleAfterClose = false;
   bool cleanedUp = false;
-  window.BackupData = [&] {
+  window.Form().BackupData = [&] {
     window.btnExit->click();
     window.close();
     visibleAfterClose = window.isVisible();
@@ -415,57 +297,9 @@ TEST_F(StartButton, CloseRequestDuringARunWaitsForTheCleanUp) {
   EXPECT_FALSE(window.isVisible());
 }
 
-TEST_F(StartButton, CloseRequestDuringTheTestStartsNoProcedure) {
-  window.show();
-  QTimer::singleShot(300, &window, [&] { window.btnExit->click(); });
-  window.btnBeginBackup->click();
-  EXPECT_EQ(backups, 0);
-  EXPECT_FALSE(window.isVisible());
-}
 
-TEST_F(StartButton, AnExceptionLeavingTheProcedureIsShownAndTheWindowRecovers) {
-  testsupport::TraceCapture trace;
-  window.BackupData = [] { throw std::runtime_error("disk full"); };
-  bool busyWhileShown = false;
-  dialogs.onMessage = [&](const platform::ShownMessage&) { busyWhileShown = !window.btnBeginBackup->isEnabled(); };
-  window.btnBeginBackupClick();
-  EXPECT_TRUE(busyWhileShown);
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].text, "disk full");
-  EXPECT_EQ(dialogs.shown[0].caption, app::kApplicationTitle);
-  EXPECT_EQ(dialogs.shown[0].style, 16);
-  EXPECT_TRUE(trace.Contains("Leave btnBeginBackupClick"));
-  EXPECT_FALSE(window.Busy());
-  EXPECT_TRUE(window.btnBeginBackup->isEnabled());
-}
 
-TEST_F(StartButton, AHeldCloseWaitsUntilTheErrorOfTheRunIsDismissed) {
-  window.show();
-  window.BackupData = [&] {
-    window.close();
-    throw std::runtime_error("disk full");
-  };
-  bool visibleWhileShown = false;
-  dialogs.onMessage = [&](const platform::ShownMessage&) { visibleWhileShown = window.isVisible(); };
-  window.btnBeginBackup->click();
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_TRUE(visibleWhileShown);
-  EXPECT_FALSE(window.isVisible());
-}
 
-TEST_F(StartButton, ATestThatRaisesShowsItsErrorBoxAloneAndStartsNothing) {
-  window.ConnectDatabase = [](const std::string&) -> bool {
-    throw std::runtime_error("driver exploded");
-  };
-  window.btnBeginBackup->click();
-  EXPECT_EQ(window.lblContectedStatus->text(), Q("正在连接中..."));
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].text, "driver exploded");
-  EXPECT_EQ(dialogs.shown[0].caption, app::kApplicationTitle);
-  EXPECT_EQ(dialogs.shown[0].style, 16);
-  EXPECT_EQ(backups, 0);
-  EXPECT_FALSE(window.Busy());
-}
 
 TEST_F(MainWindow, ExitClosesAtOnceWhenIdle) {
   window.show();
@@ -499,31 +333,9 @@ TEST_F(MainWindow, OnlyTheBareBackgroundDragsTheWindow) {
 // ---------------------------------------------------------------------------------------------
 // Procedure support
 
-TEST_F(MainWindow, StepProgressAdvancesTheGaugeOfTheProgressWindow) {
-  migration::IProgressView& view = window.CreateProgressWindow();
-  ASSERT_EQ(window.ProgressWindow(), &view);
-  ui::TFmProgressBar* form = window.FmProgressBar();
-  ASSERT_NE(form, nullptr);
-  EXPECT_EQ(form->parentWidget(), &window);
-  view.SetGaugeMinimum(0);
-  window.SetProgressBase(0);
-  window.SetProgressCount(0);
-  view.SetGaugeMaximum(15);
-  window.StepProgress();
-  EXPECT_EQ(window.ProgressCount, 1);
-  EXPECT_EQ(form->Gauge1->Percent(), 6);
-  for (int i = 0; i < 15; ++i) window.StepProgress();
-  EXPECT_EQ(window.ProgressCount, 16);
-  EXPECT_EQ(form->Gauge1->Percent(), 100);
-  window.DestroyProgressWindow();
-  EXPECT_EQ(window.ProgressWindow(), nullptr);
-  EXPECT_EQ(window.FmProgressBar(), nullptr);
-  window.StepProgress();  // without a window only the count moves
-  EXPECT_EQ(window.ProgressCount, 17);
-}
 
 TEST_F(MainWindow, ProgressViewSetsUpTheWindowAsTheProceduresAskForIt) {
-  migration::IProgressView& view = window.CreateProgressWindow();
+  migration::IProgressView& view = window.Form().CreateProgressWindow();
   ui::TFmProgressBar* form = window.FmProgressBar();
   view.SetDetailVisible(true);
   view.SetWindowHeight(200);
@@ -542,18 +354,12 @@ TEST_F(MainWindow, ProgressViewSetsUpTheWindowAsTheProceduresAskForIt) {
   EXPECT_FALSE(form->isVisible());
 }
 
-TEST_F(MainWindow, ArchivePathIsTheTextOfTheEditBox) {
-  window.edtFile->setText(Q("/数据/20130615bak.dmp"));
-  EXPECT_EQ(window.ArchivePathText(), "/数据/20130615bak.dmp");
-  window.SetWorkDirectory("/数据/qimzorstatistics");
-  EXPECT_EQ(window.WorkDirectory(), "/数据/qimzorstatistics");
-}
 
 TEST_F(MainWindow, FileListHoldsThePlainFilesSortedWithoutRegardToCase) {
   testsupport::TempDir dir;
   for (const char* name : {"b.xml", "A.xml", "c.txt", ".hidden"}) std::ofstream(dir / name) << "x";
   std::filesystem::create_directory(dir / "sub");
-  const auto names = window.ListFiles(dir.path());
+  const auto names = window.Form().ListFiles(dir.path());
   EXPECT_EQ(names, (std::vector<std::string>{"A.xml", "b.xml", "c.txt"}));
   ASSERT_EQ(window.fllst1->count(), 3);
   EXPECT_EQ(window.fllst1->item(0)->text(), Q("A.xml"));
@@ -573,17 +379,6 @@ class ConnectionTestWithStandIn : public MainWindow {
   }
 };
 
-TEST_F(ConnectionTestWithStandIn, LabelReadsConnectedInBothModes) {
-  for (QRadioButton* mode : {window.rbBackup, window.rbRestore}) {
-    SCOPED_TRACE(mode->objectName().toStdString());
-    mode->setChecked(true);
-    window.btnTestContected->click();
-    EXPECT_EQ(window.lblContectedStatus->text(), Q("连接成功"))
-        << "is the stand-in running? scripts/dbenv.sh start";
-    EXPECT_EQ(TextColour(window.lblContectedStatus), kLime);
-    EXPECT_TRUE(window.lblContectedStatus->font().bold());
-  }
-}
 
 // The start button runs the real procedures on this window.
 TEST_F(ConnectionTestWithStandIn, StartInBackupModeWritesTheArchiveAndCleansUp) {
@@ -599,23 +394,8 @@ TEST_F(ConnectionTestWithStandIn, StartInBackupModeWritesTheArchiveAndCleansUp) 
   EXPECT_EQ(dialogs.shown.back().text, "数据备份完成！");
   EXPECT_TRUE(std::filesystem::exists(archive));
   EXPECT_FALSE(std::filesystem::exists(dir / "qimzorstatistics"));
-  EXPECT_EQ(window.ProgressWindow(), nullptr);
-  EXPECT_EQ(window.ProgressCount, 15);
-  EXPECT_FALSE(window.Busy());
+  EXPECT_EQ(window.Form().ProgressWindow(), nullptr);
+  EXPECT_EQ(window.Form().ProgressCount, 15);
+  EXPECT_FALSE(window.Form().Busy());
 }
 
-TEST_F(ConnectionTestWithStandIn, StartInRestoreModeAsksFirstAndStopsOnNo) {
-  testsupport::TempDir dir;
-  const std::string archive = dir / "20130615bak.dmp";
-  std::ofstream(archive) << "not looked at when the answer is No";
-  window.rbRestore->setChecked(true);
-  dialogs.fileAnswers.push_back(archive);
-  window.btnSelect->click();
-  dialogs.messageAnswers.push_back(platform::kIdNo);
-
-  window.btnBeginRestore->click();
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].style, 52);
-  EXPECT_EQ(window.ProgressWindow(), nullptr);
-  EXPECT_FALSE(std::filesystem::exists(dir / "qimzorstatistics"));
-}

@@ -41,8 +41,7 @@ TEST(ProgressWindow, ControlsSitWhereTheWindowWasDesigned) {
     EXPECT_EQ(w->geometry(), p.geometry);
     EXPECT_EQ(w->isVisible(), p.visible);
   }
-  EXPECT_EQ(window.Gauge1->Progress(), 0);
-  EXPECT_EQ(window.Gauge1->MaxValue(), 100);
+  EXPECT_EQ(window.Gauge1->Percent(), 0);
 }
 
 TEST(ProgressWindow, PanelFollowsTheHeightAProcedureSets) {
@@ -52,34 +51,6 @@ TEST(ProgressWindow, PanelFollowsTheHeightAProcedureSets) {
     EXPECT_EQ(window.size(), QSize(405, height));
     EXPECT_EQ(window.Panel1->geometry(), QRect(0, 0, 405, height));
   }
-}
-
-TEST(ProgressWindow, DetailProgressSetsLineThenBar) {
-  TFmProgressBar window;
-  window.SetDetailProgress("正在导入表B01REPORT中的记录", 250, 0, 1);
-  EXPECT_EQ(window.txt1->text(), QStringLiteral("正在导入表B01REPORT中的记录"));
-  EXPECT_EQ(window.pbrDetail->maximum(), 250);
-  EXPECT_EQ(window.pbrDetail->value(), 0);
-  EXPECT_EQ(window.DetailStep(), 1);
-
-  window.UpdateDetailProgress(17, "");
-  EXPECT_EQ(window.txt1->text(), QStringLiteral("正在导入表B01REPORT中的记录"));
-  EXPECT_EQ(window.pbrDetail->value(), 17);
-
-  window.UpdateDetailProgress(18, "其他");
-  EXPECT_EQ(window.txt1->text(), QStringLiteral("其他"));
-  EXPECT_EQ(window.pbrDetail->value(), 18);
-}
-
-TEST(ProgressWindow, DetailPositionOutsideTheRangeIsKeptInside) {
-  TFmProgressBar window;
-  window.SetDetailProgress("t", 10, 0, 1);
-  window.UpdateDetailProgress(11, "");
-  EXPECT_EQ(window.pbrDetail->value(), 10);
-  window.SetDetailProgress("empty table", 0, 0, 1);
-  EXPECT_EQ(window.pbrDetail->maximum(), 0);
-  window.UpdateDetailProgress(1, "");
-  EXPECT_EQ(window.pbrDetail->value(), 0);
 }
 
 TEST(ProgressWindow, ShownCentredOnTheMainWindow) {
@@ -95,7 +66,8 @@ TEST(ProgressWindow, ShownCentredOnTheMainWindow) {
 
 TEST(ProgressWindow, OnlyTheBarePanelDragsTheWindow) {
   TFmProgressBar window;
-  window.SetDetailProgress("detail", 10, 0, 1);
+  window.SetText(app::ProgressControl::txt1, "detail");
+  window.SetBar(10, 0);
   window.txt1->show();
   window.pbrDetail->show();
   window.LabInfo->setText(QStringLiteral("正在还原数据，请稍候..."));
