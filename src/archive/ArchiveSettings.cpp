@@ -68,18 +68,24 @@ void compress(ArchiveWriter& writer, const std::string& archivePath,
 
 int UnCompress(ArchiveReader& reader, const std::string& archivePath,
                const std::string& archiveFolder) {
+  return UnCompressInto(reader, archivePath, archiveFolder + "/qimzorstatistics", ArchivePassword());
+}
+
+int UnCompressInto(ArchiveReader& reader, const std::string& archivePath, const std::string& destDir,
+                   std::string password) {
+  PasswordWipe given{password};
   diag::TraceEnter("UnCompress");
   int result = 0;
   if (!reader.IsBusy()) {
     PasswordWipe wipe{reader.Password};
     try {
       reader.SetZipName(archivePath);
-      reader.SetDestDir(archiveFolder + "/qimzorstatistics");
+      reader.SetDestDir(destDir);
       reader.DoAll = false;
       reader.ReadDirectory();
       reader.RecreateDirs = false;
       reader.RetainAttributes = true;
-      reader.Password = ArchivePassword();
+      reader.Password = password;
       const int count = reader.EntryCount();
       const int files = reader.FileEntryCount();
       for (int i = 0; i < count; ++i) reader.SelectEntry(i, true);

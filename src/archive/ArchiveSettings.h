@@ -32,4 +32,10 @@ void compress(ArchiveWriter& writer, const std::string& archivePath,
 int UnCompress(ArchiveReader& reader, const std::string& archivePath,
                const std::string& archiveFolder);
 
+// UnCompress with the folder and the password given: unpacks `archivePath` flat into `destDir`
+// with `password` (wiped afterwards), by the same rules and with the same result. dmptool's check
+// unpacks an archive as the restore would.
+int UnCompressInto(ArchiveReader& reader, const std::string& archivePath, const std::string& destDir,
+                   std::string password);
+
 }  // namespace archive

@@ -4,11 +4,15 @@
 //   dmptool [--password TEXT] verify ARCHIVE
 //   dmptool [--password TEXT] [--overwrite] extract ARCHIVE DIR
 //   dmptool [--password TEXT] [--threads N] pack DIR ARCHIVE
+//   dmptool check ARCHIVE [--password TEXT] [--target bf|hy] [--after]
+//   dmptool --version
 //
 // Without --password the archive password of the migration tool is used (never printed).
 // pack deflates the files on N threads at once, by default one per hardware thread; the archive
 // does not depend on N.
-// Exit codes: 0 success; 1 the archive was read but an entry is unsound (damaged, wrong password,
+// check reads every TableFile of the archive and, with --target, runs the restore's look at the
+// target without changing it (with --after: compares the target's rows with the archive's).
+// Exit codes: 0 success (check: the restore would go through, or every count matches); 1 the archive was read but an entry is unsound (damaged, wrong password,
 // unsupported) or was not written; 2 wrong usage; 3 the archive could not be read or written (a
 // damaged central directory included: the message says what is wrong and where).
 // Names are printed with control bytes escaped (\xNN).
@@ -33,56 +37,26 @@
 #include "archive/PackWorkers.h"
 #include "archive/ZipFormat.h"
 #include "platform/FileSystem.h"
+#include "platform/ProgramVersion.h"
+#include "CheckCommand.h"
+#include "ToolCommon.h"
 #ifdef _WIN32
 #include "platform/Win32Text.h"
 #endif
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUnsound = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitFailure = 3;
+using namespace dmptool;
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::cerr << "dmptool: " << problem << "\n";
   std::cerr << "usage: dmptool [--password TEXT] list ARCHIVE\n"
                "       dmptool [--password TEXT] verify ARCHIVE\n"
                "       dmptool [--password TEXT] [--overwrite] extract ARCHIVE DIR\n"
-               "       dmptool [--password TEXT] [--threads N] pack DIR ARCHIVE\n";
+               "       dmptool [--password TEXT] [--threads N] pack DIR ARCHIVE\n"
+               "       dmptool check ARCHIVE [--password TEXT] [--target bf|hy] [--after]\n"
+               "       dmptool --version\n";
   return kExitUsage;
-}
-
-std::string OutcomeText(const archive::TEntryResult& result) {
-  switch (result.outcome) {
-    case archive::TEntryOutcome::Extracted: return "ok";
-    case archive::TEntryOutcome::BadPassword: return "wrong password";
-    case archive::TEntryOutcome::BadCrc: return "CRC mismatch (damaged data)";
-    case archive::TEntryOutcome::NoOverwrite: return "not written: the file exists (use --overwrite)";
-    case archive::TEntryOutcome::CreateError: return "the file could not be created: " + result.reason;
-    case archive::TEntryOutcome::UnknownMethod: return "unknown compression method";
-    case archive::TEntryOutcome::Damaged: return "damaged: " + result.reason;
-    case archive::TEntryOutcome::Unsupported: return result.reason;
-  }
-  return "failed";
-}
-
-// Reads the archive's directory; false (with a message) when it is missing or no ZIP archive.
-bool OpenDirectory(archive::ArchiveReader& reader, const std::string& path) {
-  const archive::fileio::FileStatus status = archive::fileio::StatusOf(path);
-  const std::uint64_t size = status.size;
-  if (!status.isRegular) {
-    std::cerr << "dmptool: " << archive::PrintableName(path) << ": no such archive file\n";
-    return false;
-  }
-  reader.SetZipName(path);
-  reader.ReadDirectory();
-  if (reader.EndCentral() == nullptr && size > 0) {
-    std::cerr << "dmptool: " << archive::PrintableName(path)
-              << ": not a ZIP archive (no end of central directory record found)\n";
-    return false;
-  }
-  return true;
 }
 
 int List(const std::string& path) {
@@ -180,12 +154,15 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (platform::HandleVersionOption(argc, argv, "dmptool")) return kExitOk;
   const std::vector<std::string> line = CommandLine(argc, argv);
   argc = static_cast<int>(line.size());
   std::vector<std::string> args;
   std::string password;
   bool passwordGiven = false;
   bool overwrite = false;
+  bool after = false;
+  std::string target;
   int threads = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string& a = line[i];
@@ -201,6 +178,11 @@ int main(int argc, char** argv) {
       threads = std::stoi(value);
     } else if (a == "--overwrite") {
       overwrite = true;
+    } else if (a == "--target") {
+      if (i + 1 >= argc || (line[i + 1] != "bf" && line[i + 1] != "hy")) return Usage("--target needs bf or hy");
+      target = line[++i];
+    } else if (a == "--after") {
+      after = true;
     } else if (a == "-h" || a == "--help") {
       Usage("");
       return kExitOk;
@@ -215,14 +197,17 @@ int main(int argc, char** argv) {
 
   const std::string& command = args[0];
   const std::size_t want = command == "extract" || command == "pack" ? 3 : 2;
-  if (command != "list" && command != "verify" && command != "extract" && command != "pack")
+  if (command != "list" && command != "verify" && command != "extract" && command != "pack" && command != "check")
     return Usage("unknown command " + command);
   if (args.size() != want) return Usage("wrong number of arguments for " + command);
+  if (command != "check" && (after || !target.empty())) return Usage("--target and --after are for check");
+  if (after && target.empty()) return Usage("--after needs --target");
 
   try {
     if (command == "list") return List(args[1]);
     if (command == "verify") return Verify(args[1], password);
     if (command == "extract") return Extract(args[1], args[2], password, overwrite);
+    if (command == "check") return Check({args[1], password, target, after});
     return Pack(args[1], args[2], password, threads);
   } catch (const std::exception& e) {
     std::cerr << "dmptool: " << command << " failed: " << e.what() << "\n";
