@@ -163,6 +163,10 @@ long long WriteStatements(const std::string& archivePath, const std::string& dir
     batch.clear();
     batchRows = 0;
   };
+  // A psql session's backend can fall into an allocation mode that makes the same file take two or
+  // three times as long; one large allocation at its start keeps it in the fast mode that the ODBC
+  // sessions are always in, so the reference is not measured in the slow one.
+  joined << "select length(repeat('x', 20000000));\n";
   long long count = 0;
   for (const std::string& name : migration::ListPlainFiles(work)) {
     if (migration::ExtensionOf(name) != ".xml") continue;
@@ -311,28 +315,51 @@ int main(int argc, char** argv) {
   const std::string archivePath = dir + "/bench.dmp";
   fs::remove(archivePath);
 
-  // --- backup ---
+  // Each phase and its reference run DM_BENCH_RUNS times (default 3), taking turns, and the best
+  // time of each is kept: on a machine shared with other work that is the figure least disturbed.
+  const char* runsText = std::getenv("DM_BENCH_RUNS");
+  const int runs = std::max(1, runsText ? std::atoi(runsText) : 3);
+  const auto best = [](double& kept, double seconds) { kept = kept < 0 ? seconds : std::min(kept, seconds); };
+
+  // --- backup, beside the bare fetch loop ---
   window.rbBackup->setChecked(true);
   window.Form().SetArchivePath(archivePath);
-  if (!db::ConnectKingbase(window.Form().conADOConParty(), "bf")) return 1;
-  ResetPeakMemory();
-  auto t0 = Clock::now();
-  marks.at.clear();
-  migration::BackupData(window.Form());
-  const double backupTotal = Seconds(Clock::now() - t0);
-  const long backupPeak = PeakMemoryKb();
-  const double packing = marks.Between("Enter compress", "Leave compress");
-  const double exportPhase = backupTotal - packing;
-  if (dialogs.shown.empty() || dialogs.shown.back().text != "数据备份完成！") {
-    std::fprintf(stderr, "bench: the backup failed\n");
-    return 1;
+  double backupTotal = -1, exportPhase = -1, packing = -1, bareFetch = -1;
+  long backupPeak = 0;
+  long long fetched = 0;
+  for (int run = 0; run < runs; ++run) {
+    fs::remove(archivePath);
+    if (!db::ConnectKingbase(window.Form().conADOConParty(), "bf")) return 1;
+    dialogs.shown.clear();
+    dialogs.messageAnswers.assign(8, platform::kIdYes);
+    ResetPeakMemory();
+    const auto t0 = Clock::now();
+    marks.at.clear();
+    migration::BackupData(window.Form());
+    const double total = Seconds(Clock::now() - t0);
+    backupPeak = std::max(backupPeak, PeakMemoryKb());
+    if (dialogs.shown.empty() || dialogs.shown.back().text != "数据备份完成！") {
+      std::fprintf(stderr, "bench: the backup failed\n");
+      return 1;
+    }
+    const double packed = marks.Between("Enter compress", "Leave compress");
+    best(backupTotal, total);
+    best(packing, packed);
+    best(exportPhase, total - packed);
+    window.Form().conADOConParty().SetConnected(false);
+    best(bareFetch, BareFetchLoop(fetched));
   }
   const auto archiveSize = fs::file_size(archivePath);
 
-  // --- restore ---
+  // --- restore, beside psql running the restore's own statements ---
   window.rbRestore->setChecked(true);
   window.Form().SetArchivePath(archivePath);
   if (!db::ConnectKingbase(window.Form().conADOConParty(), "hy")) return 1;
+  const auto backslashes = window.Form().conADOConParty().StandardConformingStrings() ? migration::TBackslashes::Literal
+                                                                               : migration::TBackslashes::Escape;
+  std::printf("statements for the references ...\n");
+  std::fflush(stdout);
+  const long long statements = WriteStatements(archivePath, dir, backslashes);
   GapMeter gaps;
   // One whole restore through the main window; the seconds of the import phase.
   double restoreTotal = 0, longestGapMs = 0, unpacking = 0;
@@ -356,9 +383,17 @@ int main(int argc, char** argv) {
     }
     return marks.Between("Leave ExecTruncateSQLText", "Enter ExecSQLText");
   };
-  const double importPhase = restore();
-  const double wholeRestore = restoreTotal, unpackingPhase = unpacking, longestGap = longestGapMs;
-  const long restoreMemory = restorePeak;
+  double importPhase = -1, wholeRestore = -1, unpackingPhase = -1, longestGap = 0, psqlJoined = -1;
+  long restoreMemory = 0;
+  for (int run = 0; run < runs; ++run) {
+    best(importPhase, restore());
+    best(wholeRestore, restoreTotal);
+    best(unpackingPhase, unpacking);
+    longestGap = std::max(longestGap, longestGapMs);
+    restoreMemory = std::max(restoreMemory, restorePeak);
+    TruncateTarget();
+    best(psqlJoined, TimeShell(Psql("hy") + "-v ON_ERROR_STOP=1 -1 -f '" + dir + "/statements-joined.sql' >/dev/null"));
+  }
   std::vector<std::pair<migration::TInsertBatchBound, double>> bounds;
   if (const char* list = std::getenv("DM_INSERT_BOUNDS")) {
     std::istringstream in(list);
@@ -370,55 +405,49 @@ int main(int argc, char** argv) {
     migration::SetInsertBatchBound(migration::kInsertBatchBound);
   }
   platform::SetTraceSink({});
-  const auto backslashes = window.Form().conADOConParty().StandardConformingStrings() ? migration::TBackslashes::Literal
-                                                                               : migration::TBackslashes::Escape;
   window.Form().conADOConParty().SetConnected(false);
 
-  // --- references ---
+  // --- the other references: COPY always; one statement per round trip and psql of the single-row
+  // statements (minutes for a million rows) only with DM_BENCH_ALL_REFERENCES=1 ---
   std::printf("references ...\n");
   std::fflush(stdout);
-  const long long statements = WriteStatements(archivePath, dir, backslashes);
-  const double bareInsert = BareInsertLoop(dir + "/statements.bin");
-  TruncateTarget();
-  const double psqlFile = TimeShell(Psql("hy") + "-v ON_ERROR_STOP=1 -1 -f '" + dir + "/statements.sql' >/dev/null");
-  TruncateTarget();
-  const double psqlJoined =
-      TimeShell(Psql("hy") + "-v ON_ERROR_STOP=1 -1 -f '" + dir + "/statements-joined.sql' >/dev/null");
+  const bool allReferences = std::getenv("DM_BENCH_ALL_REFERENCES") != nullptr;
+  double bareInsert = -1, psqlFile = -1;
+  if (allReferences) {
+    bareInsert = BareInsertLoop(dir + "/statements.bin");
+    TruncateTarget();
+    psqlFile = TimeShell(Psql("hy") + "-v ON_ERROR_STOP=1 -1 -f '" + dir + "/statements.sql' >/dev/null");
+  }
   std::ofstream(dir + "/copy-out.sql") << CopyCommands(dir, false);
   std::ofstream(dir + "/copy-in.sql") << CopyCommands(dir, true);
   TimeShell(Psql("hy") + "-v ON_ERROR_STOP=1 -f '" + dir + "/copy-out.sql' >/dev/null");
   TruncateTarget();
   const double copyIn = TimeShell(Psql("hy") + "-v ON_ERROR_STOP=1 -1 -f '" + dir + "/copy-in.sql' >/dev/null");
-  long long fetched = 0;
-  const double bareFetch = BareFetchLoop(fetched);
   std::string copyOut;
   for (const std::string& q : migration::BackupQueries()) copyOut += "\\copy (" + q + ") to '/dev/null'\n";
   std::ofstream(dir + "/copy-queries.sql") << copyOut;
   const double psqlCopyOut = TimeShell(Psql("bf") + "-v ON_ERROR_STOP=1 -f '" + dir + "/copy-queries.sql' >/dev/null");
 
   // --- report ---
+  std::printf("\nBest of %d interleaved runs of each phase and of its reference (the machine is shared: the best run is the "
+              "least disturbed)\n", runs);
   std::printf("\nBackup of %lld rows (archive %.1f MB)\n", rows, archiveSize / 1e6);
   Row("backup, whole procedure", backupTotal, rows);
   Row("  export phase (15 queries -> TableFiles)", exportPhase, rows);
-  Row("  packing phase (compress)", packing, rows);
+  Row("  packing phase (compress, after the last query)", packing, rows);
   Row("bare ODBC fetch loop of the same queries", bareFetch, fetched);
   Row("psql \\copy (query) to /dev/null (limit)", psqlCopyOut, rows);
-  std::printf("  export / bare fetch loop: %.2f x (goal >= 0.70)\n", bareFetch / exportPhase);
 
   std::printf("\nRestore of %lld rows (%lld INSERT statements)\n", rows, statements);
   Row("restore, whole procedure", wholeRestore, statements);
   Row("  unpacking phase (UnCompress)", unpackingPhase, statements);
   Row("  import phase (Restore of every TableFile)", importPhase, statements);
-  Row("one INSERT per round trip, one transaction", bareInsert, statements);
-  Row("psql -1 -f of the same statements", psqlFile, statements);
+  if (allReferences) {
+    Row("one INSERT per round trip, one transaction", bareInsert, statements);
+    Row("psql -1 -f of the same statements", psqlFile, statements);
+  }
   Row("psql -1 -f of the restore's multi-row statements", psqlJoined, statements);
-  Row("COPY FROM (limit)", copyIn, statements);
-  std::printf("  import phase / psql -1 -f: %.2f x (goal >= 10), / COPY FROM: %.2f x (goal >= 0.4)\n",
-              psqlFile / importPhase, copyIn / importPhase);
-  std::printf("  import phase / psql -1 -f of the multi-row statements: %.2f x (1.00: as fast as the server takes them)\n",
-              psqlJoined / importPhase);
-  std::printf("  restore / psql -1 -f: %.2f x, / one per round trip: %.2f x, / COPY FROM: %.2f x\n",
-              psqlFile / wholeRestore, bareInsert / wholeRestore, copyIn / wholeRestore);
+  Row("COPY FROM", copyIn, statements);
   const migration::TInsertBatchBound inForce = migration::kInsertBatchBound;
   std::printf("  rows per multi-row statement: at most %d, sent from %zu bytes on\n", inForce.rows, inForce.bytes);
   // The factor beside each bound: the import phase of the bound in force over this one's.
@@ -428,6 +457,15 @@ int main(int argc, char** argv) {
     Row(what, seconds, statements, importPhase);
   }
 
+  std::printf("\nRatios against the limits of the same run:\n");
+  const auto ratio = [](const char* what, double ours, double limit, double goal) {
+    std::printf("  %-58s %5.2f x   goal <= %.2f x   %s\n", what, ours / limit, goal,
+                ours / limit <= goal ? "reached" : "NOT reached");
+  };
+  ratio("import phase / psql -1 -f of the multi-row statements", importPhase, psqlJoined, 1.35);
+  ratio("export phase / bare ODBC fetch loop", exportPhase, bareFetch, 1.15);
+  ratio("whole backup / its export phase", backupTotal, exportPhase, 1.10);
+  std::printf("  (pack 200 MB / Info-ZIP zip -P: printed by bench/archive/run.sh)\n");
   std::printf("\nPeak memory: backup %.1f MB, restore %.1f MB (goal < 200 MB)\n", backupPeak / 1024.0,
               restoreMemory / 1024.0);
   std::printf("Longest time without handling events during the restore: %.0f ms (goal <= 100 ms)\n",

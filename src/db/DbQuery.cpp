@@ -70,6 +70,13 @@ void TDbQuery::ExecSQL() {
   OdbcResultSet::Execute(*connection_, CommandText());
 }
 
+void TDbQuery::ExecDriverText(std::u16string& text) {
+  if (!connection_) throw EDatabaseError("The query has no connection");
+  OdbcResultSet::ExecuteDriverText(*connection_, text);
+}
+
+std::u16string TDbQuery::DriverText(const std::string& text) { return OdbcResultSet::DriverText(text); }
+
 void TDbQuery::SaveToFile(const std::string& path, int /*format*/) {
   if (!EndsWithXml(path)) {
     throw ETableFileError("Cannot save \"" + path + "\": format not supported (only the XML format, for names ending in .xml)");
@@ -177,6 +184,11 @@ const std::string& TDbQuery::Value(int i) {
 std::string TDbQuery::AsString(int i) {
   const std::string& v = Value(i);
   return row_->nulls[static_cast<std::size_t>(i)] ? std::string() : v;
+}
+
+std::string_view TDbQuery::AsStringView(int i) {
+  const std::string& v = Value(i);
+  return row_->nulls[static_cast<std::size_t>(i)] ? std::string_view() : std::string_view(v);
 }
 
 bool TDbQuery::IsNull(int i) {

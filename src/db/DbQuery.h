@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/DbColumn.h"
@@ -44,6 +45,12 @@ class TDbQuery {
   bool Active() const;
   // Runs the text without keeping rows; every statement's error surfaces.
   void ExecSQL();
+  // Runs, as ExecSQL runs the text, a command already converted with DriverText: the conversion
+  // can then be done on another thread than the one that waits for the database. The SQL lines
+  // are left as they are.
+  void ExecDriverText(std::u16string& text);
+  // A command text in the form the driver takes; raises EDatabaseError for text that is not UTF-8.
+  static std::u16string DriverText(const std::string& text);
 
   // Deletes an existing file of that name, then writes every row of the result set (from the first,
   // re-running a database query when it was walked already) as a TableFile. The format code is
@@ -73,6 +80,8 @@ class TDbQuery {
   // shortest form that reads back to the same value, "True"/"False"; raw bytes for binary
   // columns; empty for NULL.
   std::string AsString(int i);
+  // The same text without a copy, valid until the query moves or closes.
+  std::string_view AsStringView(int i);
   bool IsNull(int i);
 
  private:

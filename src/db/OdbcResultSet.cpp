@@ -317,7 +317,13 @@ void OdbcResultSet::ReadColumn(std::size_t i, DbRow& row) {
 
 void OdbcResultSet::Execute(TDbConnection& connection, const std::string& text) {
   std::u16string wide = CommandToUtf16(text);
-  OdbcHandle stmt = ExecDirect(connection, wide);
+  ExecuteDriverText(connection, wide);
+}
+
+std::u16string OdbcResultSet::DriverText(const std::string& text) { return CommandToUtf16(text); }
+
+void OdbcResultSet::ExecuteDriverText(TDbConnection& connection, std::u16string& text) {
+  OdbcHandle stmt = ExecDirect(connection, text);
   for (;;) {
     SQLRETURN rc = SQLMoreResults(stmt.get());
     if (OdbcCheck(rc, kStmt, stmt.get(), "SQLMoreResults", true) == SQL_NO_DATA) break;

@@ -29,6 +29,10 @@ class OdbcResultSet : public DbRowSource {
   // Runs `text` and reads through every result it produces, so that an error in any of several
   // statements surfaces. Raises EDatabaseError.
   static void Execute(TDbConnection& connection, const std::string& text);
+  // The same for a command already in the driver's form (see DriverText).
+  static void ExecuteDriverText(TDbConnection& connection, std::u16string& text);
+  // `text` (UTF-8) in the form the driver takes. Raises EDatabaseError for text that is not UTF-8.
+  static std::u16string DriverText(const std::string& text);
 
  private:
   enum class Fetcher : unsigned char { Integer, Bit, Double, Real, Ascii, Wide, Binary, Date, Timestamp };
