@@ -128,7 +128,9 @@ void RegisterClassOnce(const wchar_t* name, WNDPROC proc, HBRUSH background) {
   cls.lpszClassName = name;
   cls.hIcon = LoadIconW(cls.hInstance, L"MAINICON");
   cls.hIconSm = cls.hIcon;
-  if (!RegisterClassExW(&cls)) throw std::runtime_error("the window class cannot be registered");
+  if (!RegisterClassExW(&cls)) {
+    throw std::runtime_error("the window class cannot be registered (error " + std::to_string(GetLastError()) + ")");
+  }
 }
 
 void InitControls() {
@@ -298,7 +300,9 @@ MainWindow::MainWindow() {
   hwnd_ = CreateWindowExW(WS_EX_APPWINDOW, kMainClass, Widen(app::kMainCaption).c_str(),
                           WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU, x, y, app::kMainWidth, app::kMainHeight, nullptr,
                           nullptr, GetModuleHandleW(nullptr), this);
-  if (!hwnd_) throw std::runtime_error("the main window cannot be created");
+  if (!hwnd_) {
+    throw std::runtime_error("the main window cannot be created (error " + std::to_string(GetLastError()) + ")");
+  }
   font_ = MakeFont(L"NSimSun", 14, false, GB2312_CHARSET);
   boldFont_ = MakeFont(L"NSimSun", 14, true, GB2312_CHARSET);
   CreateControls();
