@@ -148,7 +148,7 @@ class ProgressWindow : public app::IProgressWindowView {
                             app::kProgressWidth, app::kProgressHeight, owner, nullptr, GetModuleHandleW(nullptr),
                             this);
     if (!hwnd_) throw std::runtime_error("the progress window cannot be created");
-    font_ = MakeFont(L"MS Sans Serif", 11, false, DEFAULT_CHARSET);
+    font_ = MakeFont(L"MS Sans Serif", 11, false, GB2312_CHARSET);
     gaugeFont_ = MakeFont(L"SimSun", 16, false, GB2312_CHARSET);
     for (const auto& spec : app::ProgressControls()) {
       const wchar_t* cls = L"STATIC";
