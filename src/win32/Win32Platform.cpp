@@ -1,7 +1,6 @@
 #include "win32/Win32Platform.h"
 
 #include <commdlg.h>
-#include <shlobj.h>
 
 #include <vector>
 
@@ -51,25 +50,7 @@ std::optional<std::string> Win32Dialogs::OpenFile() {
 }
 
 std::optional<std::string> Win32Dialogs::SelectFolder(const platform::FolderDialogTexts& texts) {
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  const std::wstring title = Widen(texts.caption);
-  BROWSEINFOW browse{};
-  browse.hwndOwner = owner_;
-  browse.lpszTitle = title.c_str();
-  browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;
-  std::optional<std::string> chosen;
-  if (PIDLIST_ABSOLUTE folder = SHBrowseForFolderW(&browse)) {
-    std::vector<wchar_t> path(32768, L'\0');
-    if (SHGetPathFromIDListEx(folder, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT)) {
-      std::wstring result(path.data());
-      // A drive alone is its root.
-      if (result.size() == 2 && result[1] == L':') result += L'\\';
-      chosen = Narrow(result);
-    }
-    CoTaskMemFree(folder);
-  }
-  if (SUCCEEDED(com)) CoUninitialize();
-  return chosen;
+  return ShowFolderDialog(owner_, texts);
 }
 
 }  // namespace win32

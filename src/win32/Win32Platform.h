@@ -9,6 +9,10 @@
 
 namespace win32 {
 
+// The folder-selection dialog, modal over `owner`: the chosen folder (a drive's root ends in '\'),
+// or nullopt when cancelled.
+std::optional<std::string> ShowFolderDialog(HWND owner, const platform::FolderDialogTexts& texts);
+
 class Win32EventPump : public platform::IEventPump {
  public:
   void PumpEvents() override;
