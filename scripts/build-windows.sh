@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross-builds the window-free libraries, dmptool.exe and their test suites for 64-bit Windows with
-# MinGW-w64 into build-windows/ (no Qt there: the windows and the program are Linux-built for now).
+# Cross-builds the window-free libraries, DataMigration.exe with its Windows API front end (no Qt
+# there), dmptool.exe and their test suites for 64-bit Windows with MinGW-w64 into build-windows/.
 # scripts/test-windows.sh runs the suites under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
