@@ -14,6 +14,7 @@ PACKAGES=(
   zip unzip p7zip-full python3
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine64 wine
   util-linux procps
+  dpkg-dev lintian desktop-file-utils
 )
 
 missing=()

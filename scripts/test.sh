@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the normal and the sanitizer configuration,
 # starts the stand-in databases, runs all test suites on Qt's offscreen platform, cross-builds the
-# Windows suites and runs them under Wine, stops the stand-ins again. Exits non-zero on any
+# Windows suites and runs them under Wine, makes the Debian package and installs and removes it,
+# stops the stand-ins again. Exits non-zero on any
 # failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,6 +39,9 @@ echo "== Windows build and tests (MinGW-w64, Wine) [${SECONDS}s]"
 if ! { scripts/build-windows.sh && scripts/test-windows.sh; }; then
   status=1
 fi
+
+echo "== Debian package (build, lintian, install, remove) [${SECONDS}s]"
+tests/package/package_test.sh || status=1
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzz [${SECONDS}s]"
