@@ -36,7 +36,7 @@ for kind in normal asan; do
 done
 
 echo "== Windows build and tests (MinGW-w64, Wine) [${SECONDS}s]"
-if ! { scripts/build-windows.sh && scripts/test-windows.sh; }; then
+if ! { scripts/build-windows.sh && scripts/test-windows.sh && scripts/package-windows.sh; }; then
   status=1
 fi
 
