@@ -10,7 +10,7 @@ namespace {
 using K = ControlKind;
 using F = ButtonFace;
 
-constexpr std::array<ControlSpec, 13> kMainControls{{
+constexpr std::array<ControlLayout, 13> kMainControls{{
     {Control::img1, "img1", K::Background, {0, 0, kMainWidth, kMainHeight}, "", "", kWhite, true, F::Flat},
     {Control::lblHint, "lblHint", K::Label, {89, 253, 168, 14}, "选择保存数据备份的路径：", "", kWhite, true,
      F::Flat},
@@ -33,7 +33,7 @@ constexpr std::array<ControlSpec, 13> kMainControls{{
      "NorvaleV4.0还原（Kingbase 6.1数据库）", kWhite, true, F::Flat},
 }};
 
-constexpr std::array<ProgressControlSpec, 5> kProgressControls{{
+constexpr std::array<ProgressControlLayout, 5> kProgressControls{{
     {ProgressControl::Panel1, "Panel1", {0, 0, kProgressWidth, kProgressHeight}, true},
     {ProgressControl::LabInfo, "LabInfo", {16, 29, 369, 16}, true},
     {ProgressControl::Gauge1, "Gauge1", {16, 51, 369, 23}, true},
@@ -43,15 +43,15 @@ constexpr std::array<ProgressControlSpec, 5> kProgressControls{{
 
 }  // namespace
 
-std::span<const ControlSpec> MainControls() { return kMainControls; }
+std::span<const ControlLayout> MainControls() { return kMainControls; }
 
-const ControlSpec& MainControl(Control id) {
-  for (const auto& spec : kMainControls) {
-    if (spec.id == id) return spec;
+const ControlLayout& MainControl(Control id) {
+  for (const auto& layout : kMainControls) {
+    if (layout.id == id) return layout;
   }
   throw std::logic_error("unknown control");
 }
 
-std::span<const ProgressControlSpec> ProgressControls() { return kProgressControls; }
+std::span<const ProgressControlLayout> ProgressControls() { return kProgressControls; }
 
 }  // namespace app

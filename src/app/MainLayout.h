@@ -57,7 +57,7 @@ enum class ControlKind {
 // How a picture button draws when not pressed: raised (a bevel round the picture) or flat.
 enum class ButtonFace { Raised, Flat };
 
-struct ControlSpec {
+struct ControlLayout {
   Control id;
   const char* name;  // the control's name; picture buttons find their picture by it
   ControlKind kind;
@@ -73,14 +73,14 @@ inline constexpr int kMainWidth = 590;
 inline constexpr int kMainHeight = 403;
 
 // Every control of the main window, back to front.
-std::span<const ControlSpec> MainControls();
-const ControlSpec& MainControl(Control id);
+std::span<const ControlLayout> MainControls();
+const ControlLayout& MainControl(Control id);
 
 // The progress window's controls. Panel1 fills the window with a lowered bevel inside a raised
 // one; dragging on it moves the window.
 enum class ProgressControl { Panel1, LabInfo, Gauge1, txt1, pbrDetail };
 
-struct ProgressControlSpec {
+struct ProgressControlLayout {
   ProgressControl id;
   const char* name;
   Rect bounds;   // Panel1: the window's client area at start; the others: inside Panel1
@@ -90,7 +90,7 @@ struct ProgressControlSpec {
 inline constexpr int kProgressWidth = 405;
 inline constexpr int kProgressHeight = 174;
 
-std::span<const ProgressControlSpec> ProgressControls();
+std::span<const ProgressControlLayout> ProgressControls();
 
 // The gauge Gauge1: blue bar on white with a black border, the whole percentage across it in 宋体
 // 16 px, white over the bar and blue over the rest.

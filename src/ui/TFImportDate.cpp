@@ -78,9 +78,9 @@ TFImportDate::~TFImportDate() {
 
 void TFImportDate::BuildControls() {
   using app::ControlKind;
-  for (const app::ControlSpec& spec : app::MainControls()) {
+  for (const app::ControlLayout& layout : app::MainControls()) {
     QWidget* w = nullptr;
-    switch (spec.kind) {
+    switch (layout.kind) {
       case ControlKind::Background: {
         auto* image = new TImage(this);
         image->SetPicture(LoadJpeg(QStringLiteral(":/assets/background.jpg")));
@@ -91,19 +91,19 @@ void TFImportDate::BuildControls() {
         break;
       }
       case ControlKind::Label: {
-        auto* label = new QLabel(Q(spec.text), this);
+        auto* label = new QLabel(Q(layout.text), this);
         label->setFont(LabelFont());
         label->setTextFormat(Qt::PlainText);
-        SetTextColour(label, ToQColor(spec.colour));
+        SetTextColour(label, ToQColor(layout.colour));
         w = label;
         break;
       }
       case ControlKind::PictureButton: {
         auto* button = new TBmpButton(this);
-        button->SetPicture(QPixmap(QStringLiteral(":/assets/buttons/%1.png").arg(Q(spec.name))));
-        button->SetFace(spec.face == app::ButtonFace::Raised ? TBmpButton::Face::Raised
+        button->SetPicture(QPixmap(QStringLiteral(":/assets/buttons/%1.png").arg(Q(layout.name))));
+        button->SetFace(layout.face == app::ButtonFace::Raised ? TBmpButton::Face::Raised
                                                              : TBmpButton::Face::Flat);
-        const app::Control id = spec.id;
+        const app::Control id = layout.id;
         connect(button, &QAbstractButton::clicked, this, [this, id] { form_->Clicked(id); });
         w = button;
         break;
@@ -122,12 +122,12 @@ void TFImportDate::BuildControls() {
         break;
       }
       case ControlKind::Radio: {
-        auto* radio = new QRadioButton(Q(spec.text), this);
+        auto* radio = new QRadioButton(Q(layout.text), this);
         radio->setFont(LabelFont());
-        radio->setToolTip(Q(spec.tip));
-        SetTextColour(radio, ToQColor(spec.colour));
+        radio->setToolTip(Q(layout.tip));
+        SetTextColour(radio, ToQColor(layout.colour));
         // The mode handlers run only when a radio button becomes checked, by mouse or keyboard.
-        const app::Control id = spec.id;
+        const app::Control id = layout.id;
         connect(radio, &QRadioButton::toggled, this, [this, id](bool on) {
           if (on && form_) form_->Checked(id);
         });
@@ -135,10 +135,10 @@ void TFImportDate::BuildControls() {
         break;
       }
     }
-    w->setObjectName(Q(spec.name));
-    w->setGeometry(ToQRect(spec.bounds));
-    w->setVisible(spec.visible);
-    widgets_[spec.id] = w;
+    w->setObjectName(Q(layout.name));
+    w->setGeometry(ToQRect(layout.bounds));
+    w->setVisible(layout.visible);
+    widgets_[layout.id] = w;
   }
   using C = app::Control;
   lblHint = static_cast<QLabel*>(widgets_[C::lblHint]);

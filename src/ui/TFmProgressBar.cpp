@@ -34,9 +34,9 @@ TFmProgressBar::TFmProgressBar(QWidget* owner)
   setPalette(pal);
   resize(app::kProgressWidth, app::kProgressHeight);
 
-  for (const app::ProgressControlSpec& spec : app::ProgressControls()) {
+  for (const app::ProgressControlLayout& layout : app::ProgressControls()) {
     QWidget* w = nullptr;
-    switch (spec.id) {
+    switch (layout.id) {
       case app::ProgressControl::Panel1:
         Panel1 = new TPanel(this);
         connect(Panel1, &TPanel::MouseMoved, this, &TFmProgressBar::Panel1MouseMove);
@@ -55,14 +55,14 @@ TFmProgressBar::TFmProgressBar(QWidget* owner)
       case app::ProgressControl::txt1: {
         auto* label = new QLabel(Panel1);
         label->setTextFormat(Qt::PlainText);
-        (spec.id == app::ProgressControl::LabInfo ? LabInfo : txt1) = label;
+        (layout.id == app::ProgressControl::LabInfo ? LabInfo : txt1) = label;
         w = label;
         break;
       }
     }
-    w->setObjectName(QString::fromLatin1(spec.name));
-    w->setGeometry(ToQRect(spec.bounds));
-    w->setVisible(spec.visible);
+    w->setObjectName(QString::fromLatin1(layout.name));
+    w->setGeometry(ToQRect(layout.bounds));
+    w->setVisible(layout.visible);
   }
 }
 

@@ -78,9 +78,9 @@ Pictures& LoadedPictures() {
   static Pictures pictures = [] {
     Pictures p;
     p.background = LoadPicture(L"BACKGROUND");
-    for (const auto& spec : app::MainControls()) {
-      if (spec.kind == app::ControlKind::PictureButton) {
-        p.buttons[static_cast<std::size_t>(spec.id)] = LoadPicture(Widen(spec.name).c_str());
+    for (const auto& layout : app::MainControls()) {
+      if (layout.kind == app::ControlKind::PictureButton) {
+        p.buttons[static_cast<std::size_t>(layout.id)] = LoadPicture(Widen(layout.name).c_str());
       }
     }
     return p;
@@ -150,10 +150,10 @@ class ProgressWindow : public app::IProgressWindowView {
     if (!hwnd_) throw std::runtime_error("the progress window cannot be created");
     font_ = MakeFont(L"MS Sans Serif", 11, false, GB2312_CHARSET);
     gaugeFont_ = MakeFont(L"SimSun", 16, false, GB2312_CHARSET);
-    for (const auto& spec : app::ProgressControls()) {
+    for (const auto& layout : app::ProgressControls()) {
       const wchar_t* cls = L"STATIC";
-      DWORD style = WS_CHILD | (spec.visible ? WS_VISIBLE : 0);
-      switch (spec.id) {
+      DWORD style = WS_CHILD | (layout.visible ? WS_VISIBLE : 0);
+      switch (layout.id) {
         case app::ProgressControl::Panel1:
           style |= SS_OWNERDRAW | SS_NOTIFY | WS_CLIPSIBLINGS;
           break;
@@ -167,13 +167,13 @@ class ProgressWindow : public app::IProgressWindowView {
           style |= SS_LEFT | SS_NOPREFIX;
           break;
       }
-      HWND child = CreateWindowExW(0, cls, spec.id == app::ProgressControl::pbrDetail ? L"" : Widen(spec.name).c_str(),
-                                   style, spec.bounds.left, spec.bounds.top, spec.bounds.width, spec.bounds.height,
-                                   hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstId + static_cast<int>(spec.id))),
+      HWND child = CreateWindowExW(0, cls, layout.id == app::ProgressControl::pbrDetail ? L"" : Widen(layout.name).c_str(),
+                                   style, layout.bounds.left, layout.bounds.top, layout.bounds.width, layout.bounds.height,
+                                   hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstId + static_cast<int>(layout.id))),
                                    GetModuleHandleW(nullptr), nullptr);
       SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
       SetWindowPos(child, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-      children_[static_cast<std::size_t>(spec.id)] = child;
+      children_[static_cast<std::size_t>(layout.id)] = child;
     }
     SetWindowTextW(Child(app::ProgressControl::LabInfo), L"");
     SetWindowTextW(Child(app::ProgressControl::txt1), L"");
@@ -320,15 +320,15 @@ void MainWindow::CreateControls() {
   tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, GetModuleHandleW(nullptr),
                           nullptr);
-  for (const auto& spec : app::MainControls()) {
+  for (const auto& layout : app::MainControls()) {
     const wchar_t* cls = L"STATIC";
-    DWORD style = WS_CHILD | (spec.visible ? WS_VISIBLE : 0);
+    DWORD style = WS_CHILD | (layout.visible ? WS_VISIBLE : 0);
     DWORD exStyle = 0;
-    std::wstring text = Widen(spec.text);
-    switch (spec.kind) {
+    std::wstring text = Widen(layout.text);
+    switch (layout.kind) {
       case app::ControlKind::Background:
         style |= SS_OWNERDRAW | SS_NOTIFY | WS_CLIPSIBLINGS;
-        text = Widen(spec.name);
+        text = Widen(layout.name);
         break;
       case app::ControlKind::Label:
         style |= SS_LEFT | SS_NOPREFIX;
@@ -336,7 +336,7 @@ void MainWindow::CreateControls() {
       case app::ControlKind::PictureButton:
         cls = L"BUTTON";
         style |= BS_OWNERDRAW | WS_TABSTOP;
-        text = Widen(spec.name);
+        text = Widen(layout.name);
         break;
       case app::ControlKind::FileList:
         cls = L"LISTBOX";
@@ -348,29 +348,29 @@ void MainWindow::CreateControls() {
         break;
       case app::ControlKind::Radio:
         cls = L"BUTTON";
-        style |= BS_AUTORADIOBUTTON | WS_TABSTOP | (spec.id == app::Control::rbBackup ? WS_GROUP : 0);
+        style |= BS_AUTORADIOBUTTON | WS_TABSTOP | (layout.id == app::Control::rbBackup ? WS_GROUP : 0);
         break;
     }
-    const auto index = static_cast<std::size_t>(spec.id);
-    HWND child = CreateWindowExW(exStyle, cls, text.c_str(), style, spec.bounds.left, spec.bounds.top,
-                                 spec.bounds.width, spec.bounds.height, hwnd_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(spec.id))),
+    const auto index = static_cast<std::size_t>(layout.id);
+    HWND child = CreateWindowExW(exStyle, cls, text.c_str(), style, layout.bounds.left, layout.bounds.top,
+                                 layout.bounds.width, layout.bounds.height, hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(layout.id))),
                                  GetModuleHandleW(nullptr), nullptr);
     if (!child) throw std::runtime_error("a control of the main window cannot be created");
     controls_[index] = child;
-    colours_[index] = ToColorRef(spec.colour);
+    colours_[index] = ToColorRef(layout.colour);
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     // Created back to front: each new one goes on top of the ones before it.
     SetWindowPos(child, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    if (spec.kind == app::ControlKind::Background || spec.kind == app::ControlKind::PictureButton) {
-      SetWindowSubclass(child, DragProc, 1, spec.kind == app::ControlKind::PictureButton ? 1 : 0);
+    if (layout.kind == app::ControlKind::Background || layout.kind == app::ControlKind::PictureButton) {
+      SetWindowSubclass(child, DragProc, 1, layout.kind == app::ControlKind::PictureButton ? 1 : 0);
     }
-    if (spec.kind == app::ControlKind::Radio) {
+    if (layout.kind == app::ControlKind::Radio) {
       // Unthemed, so that the radio buttons draw their text in their own colour.
       SetWindowTheme(child, L"", L"");
     }
-    if (*spec.tip && tips_) {
-      std::wstring tip = Widen(spec.tip);
+    if (*layout.tip && tips_) {
+      std::wstring tip = Widen(layout.tip);
       TTTOOLINFOW tool{};
       tool.cbSize = sizeof tool;
       tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -382,9 +382,9 @@ void MainWindow::CreateControls() {
   }
 }
 
-const app::ControlSpec* MainWindow::SpecOf(HWND child) const {
-  for (const auto& spec : app::MainControls()) {
-    if (controls_[static_cast<std::size_t>(spec.id)] == child) return &spec;
+const app::ControlLayout* MainWindow::LayoutOf(HWND child) const {
+  for (const auto& layout : app::MainControls()) {
+    if (controls_[static_cast<std::size_t>(layout.id)] == child) return &layout;
   }
   return nullptr;
 }
@@ -458,12 +458,12 @@ std::unique_ptr<app::IProgressWindowView> MainWindow::CreateProgressWindow() {
 }
 
 void MainWindow::DrawButton(const DRAWITEMSTRUCT& item) {
-  const app::ControlSpec* spec = SpecOf(item.hwndItem);
-  if (!spec) return;
+  const app::ControlLayout* layout = LayoutOf(item.hwndItem);
+  if (!layout) return;
   RECT r = item.rcItem;
   const bool pressed = item.itemState & ODS_SELECTED;
   const bool disabled = item.itemState & ODS_DISABLED;
-  if (spec->kind == app::ControlKind::Background) {
+  if (layout->kind == app::ControlKind::Background) {
     DrawPicture(item.hDC, LoadedPictures().background, r);
     return;
   }
@@ -479,10 +479,10 @@ void MainWindow::DrawButton(const DRAWITEMSTRUCT& item) {
   RestoreDC(item.hDC, saved);
   RECT face = r;
   if (pressed) OffsetRect(&face, 1, 1);
-  DrawPicture(item.hDC, LoadedPictures().buttons[static_cast<std::size_t>(spec->id)], face, disabled);
+  DrawPicture(item.hDC, LoadedPictures().buttons[static_cast<std::size_t>(layout->id)], face, disabled);
   if (pressed) {
     DrawEdge(item.hDC, &r, BDR_SUNKENOUTER, BF_RECT);
-  } else if (spec->face == app::ButtonFace::Raised) {
+  } else if (layout->face == app::ButtonFace::Raised) {
     DrawEdge(item.hDC, &r, BDR_RAISEDINNER, BF_RECT);
   }
 }
@@ -514,27 +514,27 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
-      const app::ControlSpec* spec = SpecOf(reinterpret_cast<HWND>(lParam));
-      if (!spec || spec->kind == app::ControlKind::Edit) break;
+      const app::ControlLayout* layout = LayoutOf(reinterpret_cast<HWND>(lParam));
+      if (!layout || layout->kind == app::ControlKind::Edit) break;
       HDC dc = reinterpret_cast<HDC>(wParam);
-      SetTextColor(dc, colours_[static_cast<std::size_t>(spec->id)]);
+      SetTextColor(dc, colours_[static_cast<std::size_t>(layout->id)]);
       SetBkMode(dc, TRANSPARENT);
       return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
     }
     case WM_COMMAND: {
       if (HIWORD(wParam) != BN_CLICKED || !form_) break;
-      const app::ControlSpec* spec = SpecOf(reinterpret_cast<HWND>(lParam));
-      if (!spec) break;
-      if (spec->kind == app::ControlKind::PictureButton) {
-        form_->Clicked(spec->id);
-      } else if (spec->kind == app::ControlKind::Radio) {
-        const auto index = static_cast<std::size_t>(spec->id);
+      const app::ControlLayout* layout = LayoutOf(reinterpret_cast<HWND>(lParam));
+      if (!layout) break;
+      if (layout->kind == app::ControlKind::PictureButton) {
+        form_->Clicked(layout->id);
+      } else if (layout->kind == app::ControlKind::Radio) {
+        const auto index = static_cast<std::size_t>(layout->id);
         const bool was = checked_[index];
         for (const auto radio : {app::Control::rbBackup, app::Control::rbRestore}) {
           checked_[static_cast<std::size_t>(radio)] =
               SendMessageW(ControlHandle(radio), BM_GETCHECK, 0, 0) == BST_CHECKED;
         }
-        if (checked_[index] && !was) form_->Checked(spec->id);
+        if (checked_[index] && !was) form_->Checked(layout->id);
       }
       return 0;
     }

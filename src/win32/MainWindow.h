@@ -49,7 +49,7 @@ class MainWindow : public app::IMainView {
   void CreateControls();
   void DrawButton(const DRAWITEMSTRUCT& item);
   void Repaint(app::Control control);
-  const app::ControlSpec* SpecOf(HWND child) const;
+  const app::ControlLayout* LayoutOf(HWND child) const;
 
   HWND hwnd_ = nullptr;
   std::array<HWND, 13> controls_{};

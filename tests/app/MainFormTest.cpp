@@ -51,11 +51,11 @@ struct RecordingProgress : app::IProgressWindowView {
 class RecordingView : public app::IMainView {
  public:
   RecordingView() {
-    for (const auto& spec : app::MainControls()) {
-      ControlState& s = state[spec.id];
-      s.text = spec.text;
-      s.colour = spec.colour;
-      s.visible = spec.visible;
+    for (const auto& layout : app::MainControls()) {
+      ControlState& s = state[layout.id];
+      s.text = layout.text;
+      s.colour = layout.colour;
+      s.visible = layout.visible;
     }
   }
   void SetText(Control c, const std::string& t) override { state[c].text = t; }

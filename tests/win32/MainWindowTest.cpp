@@ -53,33 +53,33 @@ TEST_F(MainWindowTest, EveryControlHasItsClassTextAndPlace) {
   EXPECT_EQ(client.right, app::kMainWidth);
   EXPECT_EQ(client.bottom, app::kMainHeight);
 
-  for (const auto& spec : app::MainControls()) {
-    SCOPED_TRACE(spec.name);
-    HWND child = GetDlgItem(window_->Handle(), win32::ControlId(spec.id));
+  for (const auto& layout : app::MainControls()) {
+    SCOPED_TRACE(layout.name);
+    HWND child = GetDlgItem(window_->Handle(), win32::ControlId(layout.id));
     ASSERT_NE(child, nullptr);
     const char* expectedClass = "Static";
-    std::string expectedText = spec.text;
-    switch (spec.kind) {
-      case app::ControlKind::Background: expectedText = spec.name; break;
-      case app::ControlKind::PictureButton: expectedClass = "Button"; expectedText = spec.name; break;
+    std::string expectedText = layout.text;
+    switch (layout.kind) {
+      case app::ControlKind::Background: expectedText = layout.name; break;
+      case app::ControlKind::PictureButton: expectedClass = "Button"; expectedText = layout.name; break;
       case app::ControlKind::Radio: expectedClass = "Button"; break;
       case app::ControlKind::FileList: expectedClass = "ListBox"; break;
       case app::ControlKind::Edit: expectedClass = "Edit"; break;
       case app::ControlKind::Label: break;
     }
-    if (spec.id == Control::lblHint) expectedText = app::kHintBackup;
+    if (layout.id == Control::lblHint) expectedText = app::kHintBackup;
     EXPECT_STRCASEEQ(ClassOf(child).c_str(), expectedClass);
     EXPECT_EQ(TextOf(child), expectedText);
     RECT r{};
     GetWindowRect(child, &r);
     MapWindowPoints(nullptr, window_->Handle(), reinterpret_cast<POINT*>(&r), 2);
-    EXPECT_EQ(r.left, spec.bounds.left);
-    EXPECT_EQ(r.top, spec.bounds.top);
-    if (spec.id != Control::lblContectedStatus) {
-      EXPECT_EQ(r.right - r.left, spec.bounds.width);
-      EXPECT_EQ(r.bottom - r.top, spec.bounds.height);
+    EXPECT_EQ(r.left, layout.bounds.left);
+    EXPECT_EQ(r.top, layout.bounds.top);
+    if (layout.id != Control::lblContectedStatus) {
+      EXPECT_EQ(r.right - r.left, layout.bounds.width);
+      EXPECT_EQ(r.bottom - r.top, layout.bounds.height);
     }
-    EXPECT_EQ(Shown(*window_, spec.id), spec.visible);
+    EXPECT_EQ(Shown(*window_, layout.id), layout.visible);
   }
 }
 
