@@ -16,6 +16,7 @@
 #include "archive/EncryptionHeaderRandom.h"
 #include "archive/FileIo.h"
 #include "archive/FileWalker.h"
+#include "archive/PackAhead.h"
 #include "archive/PackWorkers.h"
 #include "archive/ZipFormat.h"
 #include "archive/ZipInput.h"
@@ -176,11 +177,17 @@ void ArchiveWriter::SetMaskBit(std::uint32_t bit, bool on) {
 }
 
 int ArchiveWriter::PackFiles() {
+  // What was made ahead serves this run only.
+  struct DropPrepared {
+    ArchiveWriter& writer;
+    ~DropPrepared() { writer.DiscardPrepared(); }
+  } dropPrepared{*this};
   struct ClearFilesList {
     std::vector<std::string>& list;
     ~ClearFilesList() { list.clear(); }
   } clearFilesList{FilesList};
   ClearCancel();
+  preparedUsed_ = 0;
   if (Trim(ZipName()).empty()) return 0;
 
   FlagGuard busy(packing_, true);
@@ -197,6 +204,24 @@ int ArchiveWriter::PackFiles() {
   const int count = run.Execute();
   return count;
 }
+
+void ArchiveWriter::PrepareFile(const std::string& path, const std::string& spillFolder) {
+  if (!ahead_) {
+    ahead_ = std::make_unique<PackAhead>(PackLevel, PackThreads,
+                                         PackBufferSize > 0 ? PackBufferSize : PackWorkers::kMemoryBudget);
+  }
+  ahead_->Follow(path, spillFolder);
+}
+
+void ArchiveWriter::PreparedFileComplete(const std::string& path, bool written) {
+  if (ahead_) ahead_->Complete(path, written);
+}
+
+void ArchiveWriter::WaitForPrepared() {
+  if (ahead_) ahead_->Wait();
+}
+
+void ArchiveWriter::DiscardPrepared() { ahead_.reset(); }
 
 // --- expansion ---
 
@@ -469,6 +494,7 @@ void ArchiveWriter::Run::WriteFileEntry(Step& step, PackWorkers& workers) {
   if (!w_.Password.empty()) flags |= zip::kFlagEncrypted;
   info.flags = flags;
   info.SetCompressedSize64(packed.compressed);
+  if (packed.prepared) ++w_.preparedUsed_;
 
   const std::uint64_t end = out_.Position();
   out_.Seek(info.LocalHeaderOffset64());
@@ -762,6 +788,7 @@ int ArchiveWriter::Run::Execute() {
     settings.password = w_.Password;
     settings.spillFolder = dir;
     settings.bufferSize = w_.PackBufferSize;
+    settings.ahead = w_.ahead_.get();
     {
       // Stopped and joined before the output is let go on a failure.
       PackWorkers workers(std::move(jobs_), settings, [this] { HandleEvents(); });

@@ -24,6 +24,8 @@
 
 namespace archive {
 
+class PackAhead;
+
 enum class TZipAction : std::uint8_t { zaUpdate, zaReplace, zaFreshen };
 enum class TMultiMode : std::uint8_t { mmNone, mmSpan, mmBlocks };
 
@@ -102,6 +104,24 @@ class ArchiveWriter : public ArchiveReader {
   // readable archive, and EZipError when the finished archive cannot be put in place.
   int PackFiles();
 
+  // Deflating ahead of the next PackFiles: `path`, a file that is being written (or is about to
+  // be created; a stale file of that name must be gone already), is deflated as it grows, at
+  // PackLevel on PackThreads threads, its stream held in memory up to PackBufferSize (32 MiB when
+  // 0) and beyond that in a temporary file "ARZ…" in `spillFolder`. PackFiles encrypts such a
+  // stream instead of deflating the file again when the file is still exactly what was read; the
+  // archive's bytes are the same either way. The next PackFiles drops whatever it did not use,
+  // whatever its outcome.
+  void PrepareFile(const std::string& path, const std::string& spillFolder);
+  // `path` is written whole; with `written` false it was given up and what was made is dropped.
+  void PreparedFileComplete(const std::string& path, bool written);
+  // Waits until every file handed over is deflated (or dropped); each must be complete. For a
+  // caller that changes the files afterwards and wants the streams made from them as they were.
+  void WaitForPrepared();
+  // Drops every stream made ahead, with its temporary files, and stops their threads.
+  void DiscardPrepared();
+  // The files the last PackFiles took from streams made ahead.
+  int PreparedFilesUsed() const { return preparedUsed_; }
+
  private:
   struct SourceFile;
   struct Step;
@@ -116,6 +136,8 @@ class ArchiveWriter : public ArchiveReader {
   bool storeVolumes_ = false;
   std::uint32_t attributeMask_ = 0x39;
   bool packing_ = false;
+  std::unique_ptr<PackAhead> ahead_;
+  int preparedUsed_ = 0;
 };
 
 }  // namespace archive

@@ -72,12 +72,10 @@ void EntryBody::Restart() {
   spilled_ = 0;  // the temporary file is written over from its start
 }
 
-void EntryBody::SendTo(ZipOutput& out, const std::function<void()>& between) {
-  start_ = out.Position();
+void EntryBody::Drain(const std::function<void(std::uint8_t*, std::size_t)>& take) {
   for (std::vector<std::uint8_t>& block : blocks_) {
-    out.Write(block.data(), block.size());
+    take(block.data(), block.size());
     std::vector<std::uint8_t>().swap(block);
-    if (between) between();
   }
   blocks_.clear();
   held_ = 0;
@@ -89,12 +87,19 @@ void EntryBody::SendTo(ZipOutput& out, const std::function<void()>& between) {
       if (!got || *got != want)
         throw EZipError("Cannot read the temporary file " + PrintableName(spillPath_) + ": " +
                         (got ? "it is shorter than written" : fileio::ErrorText(spill_.Error())));
-      out.Write(buffer.data(), want);
+      take(buffer.data(), want);
       at += want;
-      if (between) between();
     }
   }
   DropSpill();
+}
+
+void EntryBody::SendTo(ZipOutput& out, const std::function<void()>& between) {
+  start_ = out.Position();
+  Drain([&](std::uint8_t* data, std::size_t size) {
+    out.Write(data, size);
+    if (between) between();
+  });
   out_ = &out;
 }
 

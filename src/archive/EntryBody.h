@@ -38,6 +38,9 @@ class EntryBody {
   // there. `between` runs between the blocks of a long move (the main thread handles events).
   void SendTo(ZipOutput& out, const std::function<void()>& between = {});
   bool SentToArchive() const { return out_ != nullptr; }
+  // Hands what is held to `take` in order, block by block (the blocks may be changed in place),
+  // and lets go of each block, the temporary file included, once it was taken.
+  void Drain(const std::function<void(std::uint8_t*, std::size_t)>& take);
 
  private:
   void Spill(const std::uint8_t* data, std::size_t size);

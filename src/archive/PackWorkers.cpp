@@ -9,6 +9,7 @@
 #include "archive/Deflater.h"
 #include "archive/DosDateTime.h"
 #include "archive/FileIo.h"
+#include "archive/PackAhead.h"
 #include "archive/ZipCrypto.h"
 #include "archive/ZipFormat.h"
 #include "archive/ZipOutput.h"
@@ -269,6 +270,12 @@ std::uint64_t PackWorkers::DeflateInPieces(Worker& worker,
 // Packs one file into its body; false when it kept changing while it was read.
 bool PackWorkers::Pack(Worker& worker, Slot& slot) {
   const std::string& path = slot.source.path;
+  // Waited for before the file is looked at: the file is complete then.
+  std::unique_ptr<PreparedFile> prepared;
+  if (settings_.ahead != nullptr && !slot.source.stored) {
+    prepared = settings_.ahead->Take(path);
+    if (prepared && prepared->level != settings_.level) prepared.reset();
+  }
   // A file that the walk found but that cannot be read now (it vanished, it is locked, it is a
   // named pipe) fails the run: an archive without it must not pass for a complete one.
   fileio::File file = fileio::File::OpenForReading(path);
@@ -297,29 +304,51 @@ bool PackWorkers::Pack(Worker& worker, Slot& slot) {
     return *got;
   };
 
+  const auto fileCrc = [&] {
+    std::uint32_t reg = 0xFFFFFFFFu;
+    position = 0;
+    for (std::size_t got; (got = read(worker.crcBlock.data(), worker.crcBlock.size())) > 0;)
+      reg = Crc32Update(reg, worker.crcBlock.data(), got);
+    position = 0;
+    return ~reg;
+  };
+  const auto writeHeader = [&](std::uint32_t crc) {
+    if (!password) return;
+    worker.keys.Init(settings_.password);
+    std::uint8_t header[zip::kEncryptionHeaderSize];
+    std::copy(slot.source.headerBytes.begin(), slot.source.headerBytes.end(), header);
+    header[10] = static_cast<std::uint8_t>(crc >> 16);
+    header[11] = static_cast<std::uint8_t>(crc >> 24);
+    worker.keys.Encrypt(header, sizeof header);
+    Deliver(slot, header, sizeof header);
+  };
+  const auto write = [&](std::uint8_t* data, std::size_t size) {
+    if (password) worker.keys.Encrypt(data, size);
+    Deliver(slot, data, size);
+  };
+
+  // The stream made ahead serves only when the file is still exactly what was deflated.
+  if (prepared && prepared->size == found.size) {
+    const std::uint32_t crc = fileCrc();
+    if (crc == prepared->crc) {
+      writeHeader(crc);
+      prepared->deflated->Drain(write);
+      found.crc = crc;
+      found.uncompressed = prepared->size;
+      found.compressed = slot.body->Size();
+      found.prepared = true;
+      return true;
+    }
+  }
+  prepared.reset();
+
   for (int attempt = 1; attempt <= kPackAttempts; ++attempt) {
     if (attempt > 1) slot.body->Restart();
     position = 0;
     std::uint32_t preCrc = 0;
-    if (password) {
-      // The check bytes of the encryption header need the CRC before the data is written.
-      std::uint32_t reg = 0xFFFFFFFFu;
-      for (std::size_t got; (got = read(worker.crcBlock.data(), worker.crcBlock.size())) > 0;)
-        reg = Crc32Update(reg, worker.crcBlock.data(), got);
-      preCrc = ~reg;
-      position = 0;
-      worker.keys.Init(settings_.password);
-      std::uint8_t header[zip::kEncryptionHeaderSize];
-      std::copy(slot.source.headerBytes.begin(), slot.source.headerBytes.end(), header);
-      header[10] = static_cast<std::uint8_t>(preCrc >> 16);
-      header[11] = static_cast<std::uint8_t>(preCrc >> 24);
-      worker.keys.Encrypt(header, sizeof header);
-      Deliver(slot, header, sizeof header);
-    }
-    const auto write = [&](std::uint8_t* data, std::size_t size) {
-      if (password) worker.keys.Encrypt(data, size);
-      Deliver(slot, data, size);
-    };
+    // The check bytes of the encryption header need the CRC before the data is written.
+    if (password) preCrc = fileCrc();
+    writeHeader(preCrc);
 
     std::uint32_t reg = 0xFFFFFFFFu;
     std::uint64_t total = 0;

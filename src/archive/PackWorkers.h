@@ -32,6 +32,7 @@
 
 namespace archive {
 
+class PackAhead;
 class ZipOutput;
 
 // One file to pack, as the writer planned it.
@@ -51,6 +52,7 @@ struct PackedFile {
   std::uint32_t crc = 0;
   std::uint64_t uncompressed = 0;
   std::uint64_t compressed = 0;  // the encryption header included
+  bool prepared = false;         // encrypted from a stream deflated ahead
 };
 
 class PackWorkers {
@@ -61,6 +63,9 @@ class PackWorkers {
     std::string password;        // empty: no encryption
     std::string spillFolder;     // where bodies that outgrow memory go
     std::size_t bufferSize = 0;  // memory per file before it spills; 0: a share of kMemoryBudget
+    // Files deflated ahead of the run: a file whose stream is there and matches the file as it
+    // is now is encrypted from that stream instead of being deflated again.
+    PackAhead* ahead = nullptr;
   };
   // Packed bytes held in memory by all the files in flight together, by default.
   static constexpr std::size_t kMemoryBudget = 32u << 20;

@@ -1,7 +1,13 @@
 #include "db/DbQuery.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <filesystem>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 #include "db/DbConnection.h"
 #include "db/DbError.h"
@@ -87,11 +93,135 @@ void TDbQuery::SaveToFile(const std::string& path, int /*format*/) {
   if (ec) throw ETableFileError("Cannot delete the existing file \"" + path + "\": " + ec.message());
   First();
   TableFileWriter writer(path, source.Columns());
-  while (!eof_) {
-    writer.WriteRow(*row_);
-    FetchNext();
-  }
+  if (!eof_) SaveRows(source, writer);
   writer.Finish();
+}
+
+namespace {
+
+// Rows go from the fetching thread to the writing one in batches: one hand-over per batch, not
+// per row. A batch ends after kBatchRows rows or once its values reach kBatchBytes, so that rows
+// with large values (binary objects) do not pile up.
+constexpr std::size_t kBatchRows = 256;
+constexpr std::size_t kBatchBytes = 1u << 20;
+constexpr std::size_t kBatchesInFlight = 4;
+
+struct RowBatch {
+  std::vector<DbRow> rows;  // reused from batch to batch, with their strings' capacity
+  std::size_t count = 0;
+};
+
+// The batches between the two threads: a fixed set that circulates, so memory stays bounded and
+// the strings' buffers are allocated once.
+class RowHandOver {
+ public:
+  explicit RowHandOver(std::size_t columns) : batches_(kBatchesInFlight) {
+    for (RowBatch& batch : batches_) {
+      batch.rows.resize(kBatchRows);
+      for (DbRow& row : batch.rows) row.Reset(columns);
+      free_.push_back(&batch);
+    }
+  }
+
+  // Fetching side: an empty batch to fill; nullptr once the writing side gave up.
+  RowBatch* TakeEmpty() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return failure_ || !free_.empty(); });
+    if (failure_) return nullptr;
+    RowBatch* batch = free_.back();
+    free_.pop_back();
+    batch->count = 0;
+    return batch;
+  }
+  void Pass(RowBatch* batch) { Push(full_, batch); }
+  // No rows follow; `abandoned`: the fetch failed, what is queued is dropped.
+  void Close(bool abandoned) {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    abandoned_ = abandoned;
+    changed_.notify_all();
+  }
+
+  // Writing side: the next filled batch, in order; nullptr at the end.
+  RowBatch* TakeFull() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return abandoned_ || closed_ || !full_.empty(); });
+    if (abandoned_ || full_.empty()) return nullptr;
+    RowBatch* batch = full_.front();
+    full_.pop_front();
+    return batch;
+  }
+  void GiveBack(RowBatch* batch) { Push(free_, batch); }
+  void Fail(std::exception_ptr failure) {
+    std::lock_guard lock(mutex_);
+    failure_ = std::move(failure);
+    changed_.notify_all();
+  }
+  std::exception_ptr Failure() {
+    std::lock_guard lock(mutex_);
+    return failure_;
+  }
+
+ private:
+  template <typename Container>
+  void Push(Container& to, RowBatch* batch) {
+    std::lock_guard lock(mutex_);
+    to.push_back(batch);
+    changed_.notify_all();
+  }
+
+  std::vector<RowBatch> batches_;
+  std::vector<RowBatch*> free_;
+  std::deque<RowBatch*> full_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool closed_ = false;
+  bool abandoned_ = false;
+  std::exception_ptr failure_;
+};
+
+}  // namespace
+
+// This thread fetches (the driver's statement stays with the thread that opened it); another
+// formats the rows and writes them, in the order fetched. The first row is the current one.
+void TDbQuery::SaveRows(DbRowSource& source, TableFileWriter& writer) {
+  RowHandOver handOver(source.Columns().size());
+  std::thread writing([&] {
+    try {
+      while (RowBatch* batch = handOver.TakeFull()) {
+        for (std::size_t i = 0; i < batch->count; ++i) writer.WriteRow(batch->rows[i]);
+        handOver.GiveBack(batch);
+      }
+    } catch (...) {
+      handOver.Fail(std::current_exception());
+    }
+  });
+  try {
+    RowBatch* batch = handOver.TakeEmpty();
+    if (batch) std::swap(batch->rows[batch->count++], *row_);
+    while (batch) {
+      std::size_t bytes = 0;
+      bool more = true;
+      while (batch->count < kBatchRows && bytes < kBatchBytes) {
+        DbRow& row = batch->rows[batch->count];
+        if (!(more = source.Fetch(row))) break;
+        ++batch->count;
+        ++recNo_;
+        for (const std::string& value : row.values) bytes += value.size();
+      }
+      handOver.Pass(batch);
+      batch = more ? handOver.TakeEmpty() : nullptr;
+    }
+    handOver.Close(false);
+  } catch (...) {
+    handOver.Close(true);
+    writing.join();
+    throw;
+  }
+  writing.join();
+  if (const std::exception_ptr failure = handOver.Failure()) std::rethrow_exception(failure);
+  eof_ = true;
+  row_->Reset(source.Columns().size());
 }
 
 void TDbQuery::LoadFromFile(const std::string& path) {

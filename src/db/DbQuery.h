@@ -17,6 +17,7 @@ namespace db {
 
 class TDbConnection;
 class DbRowSource;
+class TableFileWriter;
 struct DbRow;
 
 class TDbQuery {
@@ -55,7 +56,8 @@ class TDbQuery {
   // Deletes an existing file of that name, then writes every row of the result set (from the first,
   // re-running a database query when it was walked already) as a TableFile. The format code is
   // ignored for names ending in ".xml" (any case); other names raise "format not supported".
-  // Afterwards the query stands at Eof. A failed save removes the partial file.
+  // Afterwards the query stands at Eof. A failed save removes the partial file. The rows are
+  // fetched on the calling thread and formatted and written on another one, in order.
   void SaveToFile(const std::string& path, int format = 0);
   // Closes the query and opens the result set saved in the file, positioned on the first row.
   // The whole file is checked first: malformed, truncated or foreign files raise ETableFileError.
@@ -89,6 +91,7 @@ class TDbQuery {
   const std::string& Value(int i);
   void CheckField(int i);
   void FetchNext();
+  void SaveRows(DbRowSource& source, TableFileWriter& writer);
 
   TDbConnection* connection_;
   std::vector<std::string> sql_;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "archive/ArchiveSettings.h"
+#include "archive/ArchiveWriter.h"
 #include "diag/Trace.h"
 #include "db/DbConnection.h"
 #include "db/DbQuery.h"
@@ -69,7 +70,11 @@ std::string TableNameFromQuery(std::string_view query) {
   return TrimText(query.substr(start, where - start));
 }
 
-void SaveSQL(IMigrationHost& host, const std::string& query, std::string tableName) {
+std::string TableFileOf(IMigrationHost& host, const std::string& tableName) {
+  return host.WorkDirectory() + "/" + (SameTextAscii(tableName, "B01") ? std::string("B01REPORT") : tableName) + ".xml";
+}
+
+void SaveSQL(IMigrationHost& host, const std::string& query, const std::string& tableName) {
   TraceScope scope("SaveSQL");
   db::TDbQuery& qry1 = host.qry1();
   qry1.SetConnection(&host.conADOConParty());
@@ -77,10 +82,10 @@ void SaveSQL(IMigrationHost& host, const std::string& query, std::string tableNa
   qry1.SQL().clear();
   qry1.SQL().push_back(query);
   diag::TraceLine(query);
-  qry1.Open();
-  if (SameTextAscii(tableName, "B01")) tableName = "B01REPORT";
-  const std::string tableFile = host.WorkDirectory() + "/" + tableName + ".xml";
-  qry1.SaveToFile(tableFile, 0);
+  // The query and the save run beside the window, which keeps handling events.
+  platform::RunHandlingEvents([&] { qry1.Open(); });
+  const std::string tableFile = TableFileOf(host, tableName);
+  platform::RunHandlingEvents([&] { qry1.SaveToFile(tableFile, 0); });
   diag::TraceLine(tableFile);
 }
 
@@ -93,7 +98,9 @@ void BackupData(IMigrationHost& host) {
     return;
   }
 
-  host.SetWorkDirectory(FolderPart(host.ArchivePathText()) + kWorkFolderName);
+  // Where the archive goes, and the deflated TableFiles wait when they outgrow memory.
+  const std::string archiveFolder = FolderPart(host.ArchivePathText());
+  host.SetWorkDirectory(archiveFolder + kWorkFolderName);
   {
     // A directory that cannot be created shows up at the first save.
     std::error_code ignored;
@@ -122,7 +129,22 @@ void BackupData(IMigrationHost& host) {
       if (!item.empty()) {
         const std::string tableName = TableNameFromQuery(item);
         diag::TraceLine(tableName);
-        SaveSQL(host, item, tableName);
+        // The TableFile is deflated while it is written and while the later ones are, so that
+        // compress finds most of its work done. A file left by an earlier run must not be taken
+        // for the new one: it goes first (one that cannot go fails the save).
+        const std::string tableFile = TableFileOf(host, tableName);
+        {
+          std::error_code ignored;
+          std::filesystem::remove(platform::PathFromUtf8(tableFile), ignored);
+        }
+        host.ArchiveWriter().PrepareFile(tableFile, archiveFolder);
+        try {
+          SaveSQL(host, item, tableName);
+        } catch (...) {
+          host.ArchiveWriter().PreparedFileComplete(tableFile, false);
+          throw;
+        }
+        host.ArchiveWriter().PreparedFileComplete(tableFile, true);
         host.StepProgress();
         progress.SetInfoText("正在备份数据表，请稍候..");
       }
@@ -139,6 +161,9 @@ void BackupData(IMigrationHost& host) {
     ReportProcedureFailure("unknown exception", kBackupFailedText);
   }
 
+  // A failed backup leaves nothing of what was deflated ahead (compress dropped it otherwise);
+  // the files are let go before their folder goes.
+  host.ArchiveWriter().DiscardPrepared();
   diag::SHMyDelDirectory(host.WorkDirectory());
   // The result set is not needed any more, and an open statement must not outlive the next
   // connection test, which closes the connection.

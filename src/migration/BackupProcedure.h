@@ -23,6 +23,9 @@ void BackupData(IMigrationHost& host);
 
 // One step of the backup: runs `query` on qry1 and saves its result set as the TableFile of
 // `tableName` in the WorkDirectory. Failures propagate.
-void SaveSQL(IMigrationHost& host, const std::string& query, std::string tableName);
+void SaveSQL(IMigrationHost& host, const std::string& query, const std::string& tableName);
+
+// The TableFile a table is saved as in the WorkDirectory: "<table>.xml", B01 as B01REPORT.xml.
+std::string TableFileOf(IMigrationHost& host, const std::string& tableName);
 
 }  // namespace migration

@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "archive/ArchiveErrors.h"
 #include "archive/ArchiveReader.h"
@@ -541,6 +543,58 @@ TEST_F(ParallelPackTest, ArchiveIsTheSameOnAnyNumberOfThreads) {
   ExpectRestored(tmp / "t4.dmp");
   PackOn(tmp / "stored.dmp", 4, 0, 0);  // stored entries, decrypted as they are written out
   ExpectRestored(tmp / "stored.dmp");
+}
+
+// Files deflated ahead of the pack, one of them read while it is still being written, give the
+// archive of a plain pack, with their streams in memory or in temporary files. A file changed
+// after it was deflated (same size, same time) and a file given up are packed from what they are.
+TEST_F(ParallelPackTest, FilesDeflatedAheadGiveTheSameArchive) {
+  fs::create_directories(temps);
+  const std::vector<std::string> names = {"/A_big.xml", "/B_empty.xml", "/C_text.xml",
+                                          "/D_rand.bin", "/sub/E_tiny.xml", "/sub/F_rand.bin"};
+  const auto prepareAll = [&](std::size_t bufferSize) {
+    writer.PackThreads = 2;
+    writer.PackBufferSize = bufferSize;
+    for (const std::string& name : names) writer.PrepareFile(work + name, temps);
+  };
+  // Rewrites a file in slices while it is followed, keeping its time.
+  const auto rewrite = [&](const std::string& name, const std::string& content, fs::file_time_type time) {
+    {
+      std::ofstream out(work + name, std::ios::binary | std::ios::trunc);
+      for (std::size_t at = 0; at < content.size(); at += 300000) {
+        out.write(content.data() + at, static_cast<std::streamsize>(std::min<std::size_t>(300000, content.size() - at)));
+        out.flush();
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+      }
+    }
+    fs::last_write_time(work + name, time);
+  };
+  const std::string reference = PackOn(tmp / "plain.dmp", 2, 0);
+  const std::string text = ReadFile(work + "/C_text.xml");
+  const auto textTime = fs::last_write_time(work + "/C_text.xml");
+  for (const std::size_t bufferSize : {std::size_t{0}, std::size_t{64 << 10}}) {
+    SCOPED_TRACE("buffer " + std::to_string(bufferSize));
+    fs::remove(work + "/C_text.xml");  // made anew while it is followed
+    prepareAll(bufferSize);
+    rewrite("/C_text.xml", text, textTime);
+    for (const std::string& name : names) writer.PreparedFileComplete(work + name, true);
+    EXPECT_TRUE(PackOn(tmp / ("ahead" + std::to_string(bufferSize) + ".dmp"), 2, bufferSize) == reference);
+    EXPECT_EQ(writer.PreparedFilesUsed(), 6);
+    ExpectNoTemporaryFiles();
+  }
+
+  prepareAll(64 << 10);
+  for (const std::string& name : names) writer.PreparedFileComplete(work + name, name != "/A_big.xml");
+  writer.WaitForPrepared();
+  std::string changed = ReadFile(work + "/D_rand.bin");
+  changed[changed.size() / 2] ^= 1;
+  rewrite("/D_rand.bin", changed, fs::last_write_time(work + "/D_rand.bin"));
+  const std::string mixed = PackOn(tmp / "mixed.dmp", 2, 64 << 10);
+  EXPECT_EQ(writer.PreparedFilesUsed(), 4);
+  EXPECT_TRUE(PackOn(tmp / "fresh.dmp", 2, 64 << 10) == mixed);
+  EXPECT_EQ(writer.PreparedFilesUsed(), 0);
+  ExpectSoundToOtherTools(tmp / "mixed.dmp");
+  ExpectNoTemporaryFiles();
 }
 
 // A file that cannot be read in the middle of the run fails it while the workers have files in

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "MigrationTestHost.h"
 #include "archive/ArchiveSettings.h"
@@ -193,6 +194,22 @@ TEST_F(SeededBackupTest, WritesOneArchiveWithFifteenTableFiles) {
   EXPECT_TRUE(trace.Contains("Enter compress"));
   EXPECT_TRUE(trace.Contains("Enter SHMyDelDirectory"));
   EXPECT_EQ(trace.lines.back(), "Leave BackupData");
+}
+
+// A save that fails while the TableFiles before it are deflated ahead, their streams waiting in
+// temporary files beside the archive, leaves no archive, no temporary file and no WorkDirectory.
+TEST_F(SeededBackupTest, AFailedSaveWithPackingInFlightLeavesNothing) {
+  fs::create_directories(WorkDir() + "/rptaddresslist.xml");
+  std::ofstream(WorkDir() + "/rptaddresslist.xml/in-the-way") << "x";  // the eighth TableFile cannot be made
+  host.ArchiveWriter().PackBufferSize = 1;
+  BackupData(host);
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "数据备份不成功，请确认数据库连接状态！");
+  EXPECT_EQ(host.steps, 7);
+  EXPECT_FALSE(fs::exists(host.archivePath));
+  EXPECT_FALSE(fs::exists(WorkDir()));
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_NE(e.path().filename().string().rfind("ARZ", 0), 0u) << e.path();
 }
 
 TEST_F(SeededBackupTest, B01ReportHoldsFiveColumnsAndOnlyTheValidRows) {
